@@ -1,0 +1,43 @@
+// The headless commands: `mr4 [--home DIR] [--verbose] [--yes] COMMAND ...`.
+//
+// Each command is one function in its own cmd_*.cpp, listed in the table in
+// commands.cpp. Exit status: 0 success, 1 usage error, 2 some clips failed,
+// 99 fatal error.
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace mr4::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 1;
+inline constexpr int kExitSomeFailed = 2;
+
+struct CommandContext {
+  std::string name;  // the command's name, for messages
+  bool verbose = false;
+  bool yes = false;
+};
+
+using CommandFn = int (*)(const CommandContext&, std::span<const std::string>);
+
+struct Command {
+  const char* name;
+  const char* summary;  // one line for `mr4 --help`
+  const char* usage;    // the text of `mr4 COMMAND --help`
+  CommandFn run;
+  // Run between start-up and shut-down (as the desktop program's pages do);
+  // false for commands that make a home directory.
+  bool needs_startup = true;
+};
+
+std::span<const Command> Commands();
+
+// Prints "mr4 NAME: message" and the pointer to --help; returns kExitUsage.
+int UsageError(const CommandContext& context, const std::string& message);
+
+// The commands.
+int RunSettings(const CommandContext&, std::span<const std::string>);
+
+}  // namespace mr4::cli

@@ -1,0 +1,111 @@
+// mr4: the headless program. `mr4 COMMAND` runs one command between the
+// program's start-up and shut-down; without a command the desktop program
+// would start.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/process_values.h"
+#include "app/startup.h"
+#include "cli/commands.h"
+#include "platform/console_ui.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: mr4 [--home DIR] [--verbose] [--yes] COMMAND [OPTIONS]\n"
+    "       mr4 --help | --version\n"
+    "\n"
+    "  --home DIR   the home directory (default: the current directory)\n"
+    "  --verbose    print the start-up lines\n"
+    "  --yes        answer OK to every question (otherwise declined)\n"
+    "\n"
+    "commands:\n";
+
+void PrintUsage(std::FILE* f) {
+  std::fputs(kUsage, f);
+  for (const mr4::cli::Command& c : mr4::cli::Commands()) {
+    std::fprintf(f, "  %-14s %s\n", c.name, c.summary);
+  }
+  std::fputs("\n'mr4 COMMAND --help' describes a command.\n", f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace mr4;
+  using namespace mr4::cli;
+
+  StartupOptions startup;
+  CommandContext context;
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintUsage(stdout);
+      return kExitOk;
+    } else if (arg == "--version") {
+      std::printf("%s\n", MakeVersionTitle().c_str());
+      return kExitOk;
+    } else if (arg == "--home") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "mr4: --home needs a directory\n");
+        return kExitUsage;
+      }
+      startup.home = argv[++i];
+    } else if (arg.rfind("--home=", 0) == 0) {
+      startup.home = arg.substr(7);
+    } else if (arg == "--verbose") {
+      startup.verbose = context.verbose = true;
+    } else if (arg == "--yes") {
+      context.yes = true;
+    } else if (arg.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "mr4: unknown option %s\n", arg.c_str());
+      PrintUsage(stderr);
+      return kExitUsage;
+    } else {
+      break;
+    }
+  }
+  if (i >= argc) {
+    std::fprintf(stderr,
+                 "mr4: the desktop program is not part of this build; "
+                 "give a command\n\n");
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+
+  context.name = argv[i++];
+  const Command* command = nullptr;
+  for (const Command& c : Commands()) {
+    if (context.name == c.name) command = &c;
+  }
+  if (!command) {
+    std::fprintf(stderr, "mr4: unknown command '%s'\n\n", context.name.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  std::vector<std::string> args(argv + i, argv + argc);
+  for (const std::string& a : args) {
+    if (a == "--") break;
+    if (a == "--help" || a == "-h") {
+      std::fputs(command->usage, stdout);
+      return kExitOk;
+    }
+  }
+
+  ConsoleUi::Options ui_options;
+  ui_options.answer_yes = context.yes;
+  ConsoleUi ui(ui_options);
+  ScopedUi scoped(ui);
+
+  if (!command->needs_startup) {
+    if (startup.home && !startup.home->empty()) {
+      // A command that makes a home directory takes --home as its target.
+      args.insert(args.begin(), startup.home->string());
+    }
+    return command->run(context, args);
+  }
+  return RunApplication(startup, [&] { return command->run(context, args); });
+}

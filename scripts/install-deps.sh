@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need, when they
+# are missing. Runs as root, or through sudo. Add a package here when the
+# first code that needs it arrives.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config make
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libglib2.0-dev
+  libpng-dev libturbojpeg0-dev
+  liberfa-dev   # astronomy tests compare against ERFA
+  ffmpeg        # tests: ffprobe confirms that written AVI files are standard
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+  sudo=(sudo)
+else
+  echo "install-deps: missing packages (${missing[*]}) and neither root nor sudo" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

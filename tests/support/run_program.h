@@ -1,0 +1,39 @@
+// Runs the built `mr4` program in tests: end-to-end checks of the headless
+// commands on a temporary home directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace mr4::test {
+
+struct ProgramResult {
+  int exit_code = -1;  // the process's exit status, or -1 when it did not exit
+  std::string out;     // everything printed on stdout
+  std::string err;     // everything printed on stderr
+};
+
+// Runs the program MR4_PROGRAM with `args` (no shell involved) and standard
+// input closed.
+ProgramResult RunMr4(const std::vector<std::string>& args);
+
+// A fresh empty directory under the system's temporary directory, removed
+// when the object goes.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& name);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Whole-file helpers.
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace mr4::test

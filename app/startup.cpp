@@ -10,6 +10,7 @@
 
 #include "app/error.h"
 #include "app/process_values.h"
+#include "app/settings.h"
 #include "platform/system.h"
 
 namespace mr4 {
@@ -77,11 +78,15 @@ bool StartUp(const StartupOptions& options) {
   SeedExportScrambler();
 
   // Step 8: settings defaults, then the settings file.
+  ApplyDefaultSettings();
+  ReadSettings();
 
   // Step 9: analysis-context limit from the free memory.
   app.context_limit = ComputeContextLimit(
       options.free_mib_override ? options.free_mib_override
                                 : FreePhysicalMemoryMiB());
+  Settings& settings = AppSettings();
+  if (settings.gPAN > app.context_limit) settings.gPAN = app.context_limit;
 
   // Step 10: calendar tables.
 
@@ -105,6 +110,7 @@ void ShutDown() {
     // Step 22: ask the replay thread to end.
     // Step 23: write the persistent tables. Step 24: free the tables.
     // Step 25: write the settings file.
+    WriteSettings();
     // Step 26: wait for the replay thread.
     while (app.replay_ended.load() != 1) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -9,10 +9,13 @@ const Command kCommands[] = {
     {"settings", "print and change the settings file MR4_PARAM.MRA",
      "usage: mr4 [--home DIR] settings [--get KEY]... [--set KEY=VALUE]...\n"
      "\n"
-     "Prints KEY=VALUE for the requested keys (every key, in file order,\n"
-     "when none is requested) and applies the --set values, which are\n"
-     "written to MR4_PARAM.MRA at exit. Keys are given exactly as stored,\n"
-     "trailing blank included (quote them in the shell).\n",
+     "Applies the --set values, then prints KEY=VALUE for the keys named by\n"
+     "--get and --set (every key the file holds, in file order, when none\n"
+     "is named). The settings are written to MR4_PARAM.MRA at exit; a\n"
+     "refused command (unknown key, value that does not parse) writes\n"
+     "nothing. Keys are given exactly as stored, trailing blank included\n"
+     "(quote them in the shell). Integers print with %d, floats with the\n"
+     "shortest text that reads back to the same value, texts as they are.\n",
      RunSettings},
 };
 

@@ -34,5 +34,56 @@ TEST(Program, GlobalOptions) {
   }
 }
 
+// The key "AP.outdir" as stored: 15 characters zero-filled to 16 bytes, the
+// length, then UTF-16 text with its terminating zero.
+std::string OutdirRecord(const std::string& value) {
+  std::string record("AP.outdir", 9);
+  record.resize(16, '\0');
+  std::string text;
+  for (char c : value) text += std::string{c, '\0'};
+  text += std::string(2, '\0');
+  while (text.size() % 4) text.push_back('\0');
+  uint32_t length = static_cast<uint32_t>(text.size());
+  for (int i = 0; i < 4; ++i) record.push_back(char((length >> (8 * i)) & 0xFF));
+  return record + text;
+}
+
+TEST(SettingsCommand, SetIsWrittenAtExitAndReadBack) {
+  TempDir home("mr4-settings-home");
+  ProgramResult set = RunMr4({"--home", home.path().string(), "settings",
+                              "--set", "AP.outdir=/tmp/x"});
+  ASSERT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_EQ(set.out, "AP.outdir=/tmp/x\n");
+  std::string file = ReadFileBytes(home.path() / "MR4_PARAM.MRA");
+  EXPECT_NE(file.find(OutdirRecord("/tmp/x")), std::string::npos);
+  EXPECT_EQ(file.compare(0, 7, "VERSION"), 0);
+
+  ProgramResult get = RunMr4({"--home", home.path().string(), "settings",
+                              "--get", "AP.outdir", "--get", "gPAN"});
+  ASSERT_EQ(get.exit_code, 0) << get.err;
+  EXPECT_EQ(get.out.substr(0, 17), "AP.outdir=/tmp/x\n");
+}
+
+TEST(SettingsCommand, RefusedSetLeavesTheFileAlone) {
+  TempDir home("mr4-settings-home");
+  ASSERT_EQ(RunMr4({"--home", home.path().string(), "settings", "--set",
+                    "AP.outdir=/first"}).exit_code, 0);
+  std::string before = ReadFileBytes(home.path() / "MR4_PARAM.MRA");
+  const std::vector<std::string> refused[] = {
+      {"--set", "AP.outdir=/second", "--set", "No.such.key=1"},
+      {"--set", "AP.outdir=/second", "--set", "gPAN=many"},
+      {"--set", "AP.outdir"},
+  };
+  for (const auto& args : refused) {
+    SCOPED_TRACE(args.back());
+    std::vector<std::string> all{"--home", home.path().string(), "settings"};
+    all.insert(all.end(), args.begin(), args.end());
+    ProgramResult r = RunMr4(all);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(ReadFileBytes(home.path() / "MR4_PARAM.MRA"), before);
+  }
+}
+
 }  // namespace
 }  // namespace mr4::test

@@ -11,6 +11,9 @@ packages=(
   libpng-dev libturbojpeg0-dev
   liberfa-dev   # astronomy tests compare against ERFA
   ffmpeg        # tests: ffprobe confirms that written AVI files are standard
+  # replay filter plug-in and its GstHarness tests (gstreamer-check-1.0)
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
 missing=()

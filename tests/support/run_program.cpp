@@ -1,5 +1,7 @@
 #include "tests/support/run_program.h"
 
+#include <cstdio>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -63,6 +65,14 @@ TempDir::TempDir(const std::string& name) {
     throw std::runtime_error("mkdtemp failed for " + pattern);
   }
   path_ = pattern;
+}
+
+TempHome::TempHome(const std::string& name) : TempDir(name) {
+  ProgramResult init = RunMr4({"init", path().string()});
+  if (init.exit_code != 0) {
+    std::fprintf(stderr, "mr4 init %s failed: %s\n", path().c_str(),
+                 init.err.c_str());
+  }
 }
 
 TempDir::~TempDir() {

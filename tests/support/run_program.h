@@ -32,6 +32,14 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A fresh home directory made by `mr4 init` (PROF/, the leap-second table
+// and the other shipped data files), removed when the object goes. A home
+// without its leap-second table ends every start-up with err=9001.
+class TempHome : public TempDir {
+ public:
+  explicit TempHome(const std::string& name);
+};
+
 // Whole-file helpers.
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);

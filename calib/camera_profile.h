@@ -68,6 +68,7 @@ struct CameraProfile {
   std::string p_fourcc_original;
   std::string p_fourcc;
   std::string p_codec;
+  std::string profile;  // profile file the clip was analysed with (column "profile")
 
   // Recording.
   int p_inter = 1;  // frames are interlaced (0/1)

@@ -1,0 +1,141 @@
+// mr4 calibrate: fits the camera profile of clips to the stars of their
+// mask pictures, as an observer recalibrates a camera from a clear clip.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/process_values.h"
+#include "app/settings.h"
+#include "calib/profile_file.h"
+#include "calib/profile_fit.h"
+#include "calib/star_catalogue.h"
+#include "calib/star_match.h"
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "clips/clip_scan.h"
+#include "tables/table.h"
+#include "tables/table_catalogue.h"
+
+namespace mr4::cli {
+namespace {
+
+constexpr int kRelinkRounds = 4;
+constexpr int kPointingRounds = 4;
+constexpr std::size_t kFewestPairsForPointing = 6;
+
+// The fields the adjustment fits, in the order they are printed.
+constexpr const char* kFittedFields[] = {"az", "ev", "rot", "vx", "yx",
+                                         "dx", "dy", "k4", "k3", "k2"};
+
+FitSwitches SwitchesFromSettings() {
+  const Settings& s = AppSettings();
+  FitSwitches f;
+  f.vx = s.p_vxON != 0;
+  f.yx = s.p_yxON != 0;
+  f.dx = s.p_dxON != 0;
+  f.dy = s.p_dyON != 0;
+  f.k4 = s.p_k4ON != 0;
+  f.k2 = s.p_k2ON != 0;
+  return f;
+}
+
+// The star fit of one clip on its own context. False when the clip cannot
+// be prepared or has no linked star.
+bool CalibrateClip(int row, const std::filesystem::path& save_to,
+                   std::vector<std::uint8_t>& mask_pixels) {
+  const Table& clip = Tables().clip;
+  const std::string name(clip.Text(row, clip::kClipName));
+  std::printf("clip %s\n", name.c_str());
+
+  CameraProfile profile;
+  StarData data;
+  ImageBuffer mask{mask_pixels, 0, 0};
+  const ClipMaskFiles files{ClipFilePath(row, kKindMaskN), ClipFilePath(row, kKindMaskM)};
+  if (!PrepareClipForStars(StarMap(), clip, row, false, files, profile, data, mask)) {
+    std::printf("cannot prepare the clip for stars (no usable mask picture)\n");
+    return false;
+  }
+  const std::span<const std::uint8_t> mask_bgr(
+      mask_pixels.data(), static_cast<std::size_t>(profile.cx) * profile.cy * 3);
+
+  DetectMaskStars(StarMap(), profile, mask_bgr, data);
+  for (int round = 0; round < kRelinkRounds; ++round) {
+    BuildLinkedPairs(StarMap(), profile, data);
+    RelinkOutliers(StarMap(), profile, data);
+  }
+  BuildLinkedPairs(StarMap(), profile, data);
+  if (data.pairs.empty()) {
+    std::printf("%s\nPlease make m-s link before adjusting\n",
+                MatchSummaryText(StarMap(), profile, data).c_str());
+    return false;
+  }
+  if (data.pairs.size() >= kFewestPairsForPointing) {
+    for (int round = 0; round < kPointingRounds; ++round) AdjustPointing(profile, data.pairs);
+  }
+  std::printf("%s\n", MatchSummaryText(StarMap(), profile, data).c_str());
+  const AdjustResult fit = AdjustAll(profile, data.pairs, SwitchesFromSettings());
+  const PhotometryResult photometry = CalibrateMagnitude(StarMap(), profile, data);
+
+  std::printf("%s\n", MatchSummaryText(StarMap(), profile, data).c_str());
+  std::printf("%s\n", PhotometryText(profile, photometry).c_str());
+  std::printf("iterations=%d residual=%.4f\n", fit.iterations, fit.residual);
+  for (const char* field : kFittedFields) {
+    std::printf("%s=%s\n", field,
+                AttributeText(profile, *FindProfileAttribute(field)).c_str());
+  }
+  if (!save_to.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(save_to.parent_path(), ec);
+    if (!SaveProfileFile(save_to, profile)) return false;
+    std::printf("saved %s\n", save_to.c_str());
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunCalibrate(const CommandContext& context, std::span<const std::string> args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {{"--save-profile", OptionKind::kValue}}, &parsed, &error)) {
+    return UsageError(context, error);
+  }
+  std::filesystem::path save_to;
+  if (const auto file = parsed.Value("--save-profile")) {
+    if (file->empty()) return UsageError(context, "--save-profile needs a file name");
+    const std::filesystem::path path(*file);
+    save_to = path.has_parent_path() ? path : ProfileFile(*file);
+  }
+
+  ReadClipDirectories();
+  const Table& clip = Tables().clip;
+  std::vector<int> rows;
+  const std::vector<std::string>& names = parsed.positionals();
+  for (const std::string& name : names) {
+    int found = -1;
+    for (int r = 0; r < clip.count() && found < 0; ++r) {
+      if (clip.Exists(r) && clip.Text(r, clip::kClipName) == name) found = r;
+    }
+    if (found < 0) return UsageError(context, "no clip " + name + " in the scanned directories");
+    rows.push_back(found);
+  }
+  if (names.empty()) {
+    for (int r = 0; r < clip.count(); ++r) {
+      if (clip.Exists(r) && clip.Int(r, clip::kCheck) != 0) rows.push_back(r);
+    }
+  }
+  if (rows.empty()) {
+    std::printf("no checked clip\n");
+    return kExitOk;
+  }
+
+  std::vector<std::uint8_t> mask_pixels(static_cast<std::size_t>(kMaxImageWidth) *
+                                        kMaxImageHeight * 3);
+  int failed = 0;
+  for (int row : rows) failed += !CalibrateClip(row, save_to, mask_pixels);
+  return failed > 0 ? kExitSomeFailed : kExitOk;
+}
+
+}  // namespace mr4::cli

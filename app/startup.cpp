@@ -11,10 +11,16 @@
 #include "app/error.h"
 #include "app/process_values.h"
 #include "app/settings.h"
+#include "astro/time_scales.h"
+#include "calib/star_catalogue.h"
 #include "platform/system.h"
+#include "replay/replay_thread.h"
+#include "tables/table_catalogue.h"
 
 namespace mr4 {
 namespace {
+
+constexpr std::chrono::milliseconds kReplayEndLimit{3000};
 
 // The credit window: three lines shown while start-up loads. Headless, its
 // lines go to stderr with --verbose only.
@@ -72,7 +78,13 @@ bool StartUp(const StartupOptions& options) {
   app.home = std::filesystem::current_path(ec);
   if (ec || app.home.native().size() > kHomeDirectoryMaxChars) app.home.clear();
 
-  // Step 5: string store. Step 6: leap-second table and list.
+  // Step 5: the string store's first block.
+  Strings().Prime();
+
+  // Step 6: the leap-second table and list (FatalCode 9001 for 0 or more
+  // than 99 rows).
+  app.leap_seconds =
+      BuildLeapSecondList(LoadLeapSecondTable(HomeFile(kLeapSecondFileName)));
 
   // Step 7: export scrambler.
   SeedExportScrambler();
@@ -89,18 +101,39 @@ bool StartUp(const StartupOptions& options) {
   if (settings.gPAN > app.context_limit) settings.gPAN = app.context_limit;
 
   // Step 10: calendar tables.
+  BuildCalendarTables();
 
   // Step 11: YUV tables.
   app.yuv = BuildYuvTables();
 
-  // Steps 12 and 13: ground map. Step 14: star catalogue.
+  // Steps 12 and 13: ground map.
+
+  // Step 14: the star catalogue. Each analysis context lists the stars its
+  // profile sees when a clip is prepared for it.
+  if (!app.startup_aborted) {
+    credit.SetLine(3, "Star Map : Smap200S.csv  --->  loading");
+    if (LoadStarCatalogue(HomeFile(kStarCatalogueFileName), StarMap())) {
+      credit.SetLine(3, "Star Map : Smap200S.csv  --->  LOADED");
+    } else {
+      app.startup_aborted = true;
+    }
+  }
 
   // Step 15: the credit window closes.
   if (app.startup_aborted) return false;
 
-  // Steps 16 to 19: the tables, their files, the shower catalogue.
-  // Step 20: the replay thread.
-  app.replay_ended = 1;  // no replay thread yet: nothing to wait for
+  // Steps 16 and 17: the tables; the extra-class and clip-directory files.
+  CreateTables(app.home);
+  // Step 18: a profile whose file is missing is not used in this run.
+  HoldMissingProfiles([](std::string_view profile) {
+    std::error_code exists_ec;
+    return std::filesystem::exists(ProfileFile(profile), exists_ec);
+  });
+  // Step 19: the shower catalogue (its preparation for the year "AP.Y"
+  // belongs to the shower association).
+  LoadShowerCatalogue(app.home, settings.catalog);
+  // Step 20: the replay thread (it sets replay_ended when it ends).
+  StartReplayThread();
   return true;
 }
 
@@ -108,15 +141,19 @@ void ShutDown() {
   AppState& app = App();
   if (!app.startup_aborted) {
     // Step 22: ask the replay thread to end.
+    if (ReplayThreadStarted()) ReplayThread().PostCommand(kReplayQuit);
     // Step 23: write the persistent tables. Step 24: free the tables.
+    if (!app.home.empty()) WritePersistentTables(app.home);
+    FreeTables();
     // Step 25: write the settings file.
     WriteSettings();
-    // Step 26: wait for the replay thread.
-    while (app.replay_ended.load() != 1) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    // Step 26: wait for the replay thread, a few seconds at most: a thread
+    // stuck in the media framework must not keep the program from ending.
+    FinishReplayThread(kReplayEndLimit);
   }
   // Step 27: free the leap-second table, the string store and the buffers.
+  FreeLeapSecondTable();
+  Strings().FreeAll();
 }
 
 int RunApplication(const StartupOptions& options,

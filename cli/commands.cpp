@@ -6,6 +6,25 @@ namespace mr4::cli {
 namespace {
 
 const Command kCommands[] = {
+    {"init", "create a home directory with PROF/ and the shipped data files",
+     "usage: mr4 init [DIR]      (or: mr4 --home DIR init)\n"
+     "\n"
+     "Creates DIR (default: the current directory), its PROF/ directory and\n"
+     "a copy of every shipped data file (leap-second table, shower\n"
+     "catalogue, ...) that is not there yet; files already there are kept.\n"
+     "Prints one line per file or directory created. The shipped data are\n"
+     "taken from ../share/mr4 next to the program, else from the source\n"
+     "tree's data/.\n",
+     RunInit, false},
+    {"table", "print the rows of one of the program's tables",
+     "usage: mr4 [--home DIR] table NAME [--csv] [--all]\n"
+     "\n"
+     "Prints the existing rows of the table NAME after start-up: MR4_DIR.csv,\n"
+     "Qorx_LSec.csv, MR4_EClass.csv, the shower catalogue's name (setting\n"
+     "AP.catalog, default V14.jx.csv), OBJ or CLIP. The first column is the\n"
+     "row index; then the persisted columns, or every column with --all.\n"
+     "Aligned columns, or comma-separated values with --csv.\n",
+     RunTable},
     {"settings", "print and change the settings file MR4_PARAM.MRA",
      "usage: mr4 [--home DIR] settings [--get KEY]... [--set KEY=VALUE]...\n"
      "\n"
@@ -17,6 +36,79 @@ const Command kCommands[] = {
      "(quote them in the shell). Integers print with %d, floats with the\n"
      "shortest text that reads back to the same value, texts as they are.\n",
      RunSettings},
+    {"sky", "convert a sky position between ra/dec and az/ev for a site and time",
+     "usage: mr4 [--home DIR] sky --site LNG,LAT[,ALT] --time 'YYYY-MM-DD hh:mm:ss'\n"
+     "                            [--tz SECONDS] (--radec RA,DEC | --azel AZ,EL)\n"
+     "\n"
+     "The time is the local clock time; --tz is the zone offset in seconds\n"
+     "east of UT (local minus UT, default 0), as a clip record holds it.\n"
+     "LNG is east longitude, LAT north latitude (degrees); ALT (metres) is\n"
+     "accepted as a profile holds it and enters none of these values.\n"
+     "--radec gives a J2000 position, --azel an azimuth (from north through\n"
+     "east) and a true elevation, in degrees. Prints one name=value per line:\n"
+     "  mjd_utc, mjd_tt     the instant as MJD in UTC and in TT\n"
+     "  lst                 local mean sidereal time, degrees\n"
+     "  solar_longitude     the Sun's longitude (J2000 ecliptic), degrees\n"
+     "  az, ev, ra, dec     the position in both systems (mean place, J2000,\n"
+     "                      precession only, no refraction), degrees\n"
+     "  ev_apparent         ev raised by refraction (constant 58.3\")\n"
+     "Dates must lie in the years 1900 to 2099.\n",
+     RunSky},
+    {"dirs", "list and change the clip directories (MR4_DIR.csv)",
+     "usage: mr4 [--home DIR] dirs [list]\n"
+     "       mr4 [--home DIR] dirs add DIR [--profile FILE] [--save-dir DIR] [--ymd]\n"
+     "       mr4 [--home DIR] dirs use N on|off\n"
+     "       mr4 [--home DIR] dirs remove N\n"
+     "\n"
+     "Lists the rows of the clip-directory table, numbered from 1, or changes\n"
+     "it: 'add' appends DIR with use on (a relative DIR is taken from the home\n"
+     "directory; FILE names a profile in PROF/, which is created; --ymd sorts\n"
+     "moved clips into dated save directories); 'use' switches row N on or\n"
+     "off for the scan; 'remove' deletes row N. Texts holding a comma or a\n"
+     "line end are refused: the table file cannot keep them. The table is\n"
+     "written at exit; every action prints the rows.\n",
+     RunDirs},
+    {"scan", "read the clip directories and print the clip table",
+     "usage: mr4 [--home DIR] scan [--range all|range|latest]\n"
+     "                             [--from 'YYYY-MM-DD HH'] [--days N]\n"
+     "                             [--csv] [--columns a,b,...]\n"
+     "\n"
+     "Scans every clip directory whose row is in use (see 'mr4 dirs') and\n"
+     "prints one line per clip. The date range options change the settings\n"
+     "AP.dirrange, AP.Y, AP.M, AP.D, AP.H and AP.days, which are kept: 'all'\n"
+     "takes every clip, 'range' the clips from the start hour for N days\n"
+     "(both ends included), 'latest' the last N days up to the start hour\n"
+     "(its start date is recomputed from the clock). Clips without a date in\n"
+     "their name are only taken with 'all'. The columns are those the clip\n"
+     "list shows (layout UC of the settings) in its number formats, or the\n"
+     "CLIP columns named by --columns; --csv prints comma-separated values\n"
+     "with a header line. The last line is 'N clips'.\n",
+     RunScan},
+    {"profile", "show or change a camera profile file in PROF/",
+     "usage: mr4 [--home DIR] profile show FILE\n"
+     "       mr4 [--home DIR] profile set FILE name=value...\n"
+     "\n"
+     "FILE is a file name in the home's PROF/ directory, or a path. show prints\n"
+     "the profile's fields as name=value lines, by their attribute names (cx,\n"
+     "lng, az, ev, rot, vx, yx, dx, dy, k4, k3, k2, maxLev, dapix, lid, ...);\n"
+     "fields the file lacks show the detection defaults, or 0. set changes the\n"
+     "named fields and writes the file back (a new file starts from the\n"
+     "current profile of the settings), then prints the fields it set.\n"
+     "Integers and floats must be whole numbers of their kind.\n",
+     RunProfile},
+    {"calibrate", "fit the camera profile of clips to the stars of their masks",
+     "usage: mr4 [--home DIR] calibrate [--save-profile FILE] [CLIP...]\n"
+     "\n"
+     "Scans the clip directories, then for each CLIP named (every checked clip\n"
+     "when none is) fits its profile to the stars of its mask picture (N.BMP,\n"
+     "else the capture mask M.BMP): finds and links the mask stars, adjusts\n"
+     "the pointing, then the whole profile (the fit switches AP.p_vxON etc.\n"
+     "of the settings), and calibrates the magnitudes. Prints the match\n"
+     "summary before and after the fit, the photometry line and the fitted\n"
+     "az, ev, rot, vx, yx, dx, dy, k4, k3, k2. --save-profile writes the\n"
+     "fitted profile to FILE (a file name in PROF/, or a path). Exits 2 when\n"
+     "a clip could not be calibrated.\n",
+     RunCalibrate},
 };
 
 }  // namespace

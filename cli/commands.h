@@ -38,6 +38,13 @@ std::span<const Command> Commands();
 int UsageError(const CommandContext& context, const std::string& message);
 
 // The commands.
+int RunInit(const CommandContext&, std::span<const std::string>);
 int RunSettings(const CommandContext&, std::span<const std::string>);
+int RunTable(const CommandContext&, std::span<const std::string>);
+int RunSky(const CommandContext&, std::span<const std::string>);
+int RunDirs(const CommandContext&, std::span<const std::string>);
+int RunScan(const CommandContext&, std::span<const std::string>);
+int RunProfile(const CommandContext&, std::span<const std::string>);
+int RunCalibrate(const CommandContext&, std::span<const std::string>);
 
 }  // namespace mr4::cli

@@ -730,6 +730,14 @@ TEST_F(SettingsHomeTest, StartUpLowersGpanToTheContextLimitAndShutDownWritesIt) 
     std::ofstream(home_ / "MR4_PARAM.MRA", std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()), file.size());
   }
+  // Start-up ends with err=9001 in a home without its leap-second table...
+  std::filesystem::copy_file(
+      std::filesystem::path(MR4_SOURCE_DIR) / "data" / "Qorx_LSec.csv",
+      home_ / "Qorx_LSec.csv");
+  // ... and aborts without the star catalogue.
+  std::filesystem::copy_file(
+      std::filesystem::path(MR4_SOURCE_DIR) / "data" / "Smap2000S.csv",
+      home_ / "Smap2000S.csv");
   std::filesystem::path cwd = std::filesystem::current_path();
   StartupOptions options;
   options.home = home_;

@@ -49,7 +49,7 @@ std::string OutdirRecord(const std::string& value) {
 }
 
 TEST(SettingsCommand, SetIsWrittenAtExitAndReadBack) {
-  TempDir home("mr4-settings-home");
+  TempHome home("mr4-settings-home");
   ProgramResult set = RunMr4({"--home", home.path().string(), "settings",
                               "--set", "AP.outdir=/tmp/x"});
   ASSERT_EQ(set.exit_code, 0) << set.err;
@@ -65,7 +65,7 @@ TEST(SettingsCommand, SetIsWrittenAtExitAndReadBack) {
 }
 
 TEST(SettingsCommand, RefusedSetLeavesTheFileAlone) {
-  TempDir home("mr4-settings-home");
+  TempHome home("mr4-settings-home");
   ASSERT_EQ(RunMr4({"--home", home.path().string(), "settings", "--set",
                     "AP.outdir=/first"}).exit_code, 0);
   std::string before = ReadFileBytes(home.path() / "MR4_PARAM.MRA");

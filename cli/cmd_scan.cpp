@@ -16,6 +16,7 @@
 #include "app/settings.h"
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/text_table.h"
 #include "clips/clip_scan.h"
 #include "tables/cell_text.h"
 #include "tables/table_catalogue.h"
@@ -71,16 +72,6 @@ std::string FormatCell(const Table& table, int row, const PrintedColumn& c) {
     }
   }
   return buffer;
-}
-
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
 }
 
 const ColumnEntry* LayoutEntry(const ColumnLayout& layout, const std::string& name) {
@@ -196,32 +187,7 @@ int RunScan(const CommandContext& context, std::span<const std::string> args) {
     for (const PrintedColumn& c : columns) line.push_back(FormatCell(clips, r, c));
     lines.push_back(std::move(line));
   }
-  if (parsed.Has("--csv")) {
-    for (const auto& line : lines) {
-      std::string out;
-      for (std::size_t i = 0; i < line.size(); ++i) {
-        if (i) out += ',';
-        out += CsvField(line[i]);
-      }
-      std::printf("%s\n", out.c_str());
-    }
-  } else {
-    std::vector<std::size_t> widths(header.size(), 0);
-    for (const auto& line : lines) {
-      for (std::size_t i = 0; i < line.size(); ++i) {
-        widths[i] = std::max(widths[i], line[i].size());
-      }
-    }
-    for (const auto& line : lines) {
-      std::string out;
-      for (std::size_t i = 0; i < line.size(); ++i) {
-        if (i) out += "  ";
-        out += line[i];
-        if (i + 1 < line.size()) out.append(widths[i] - line[i].size(), ' ');
-      }
-      std::printf("%s\n", out.c_str());
-    }
-  }
+  PrintTextTable(lines, parsed.Has("--csv"));
   std::printf("%d clips\n", count);
   return kExitOk;
 }

@@ -8,6 +8,7 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/text_table.h"
 #include "tables/cell_text.h"
 #include "tables/table_catalogue.h"
 
@@ -23,16 +24,6 @@ std::string CellText(const Table& table, int row, int column) {
 }
 
 // A CSV field, quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 }  // namespace
 
 int RunTable(const CommandContext& context, std::span<const std::string> args) {
@@ -74,33 +65,7 @@ int RunTable(const CommandContext& context, std::span<const std::string> args) {
     lines.push_back(std::move(line));
   }
 
-  if (csv) {
-    for (const auto& line : lines) {
-      std::string out;
-      for (std::size_t i = 0; i < line.size(); ++i) {
-        if (i) out += ',';
-        out += CsvField(line[i]);
-      }
-      std::printf("%s\n", out.c_str());
-    }
-    return kExitOk;
-  }
-  std::vector<std::size_t> widths(header.size(), 0);
-  for (const auto& line : lines) {
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      widths[i] = std::max(widths[i], line[i].size());
-    }
-  }
-  for (const auto& line : lines) {
-    std::string out;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      if (i) out += "  ";
-      out += line[i];
-      if (i + 1 < line.size()) out.append(widths[i] - line[i].size(), ' ');
-    }
-    out.erase(out.find_last_not_of(' ') + 1);
-    std::printf("%s\n", out.c_str());
-  }
+  PrintTextTable(lines, csv);
   return kExitOk;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_files.h"
+
 #include "platform/scripted_ui.h"
 
 namespace mr4 {
@@ -16,23 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "mr4-still-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using mr4::test::TempDir;
 
 void WriteBytes(const std::filesystem::path& path, const Bytes& b) {
   std::ofstream(path, std::ios::binary)

@@ -13,29 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_files.h"
+
 #include "sim/avi_writer.h"
 
 namespace mr4::testing_avi {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "mr4-frames-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using mr4::test::TempDir;
 
 // Frame k: its number in the first four bytes, then a pattern of k.
 inline Bytes NumberedFrame(std::int64_t bytes, int k) {

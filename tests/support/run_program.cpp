@@ -13,17 +13,6 @@
 extern char** environ;
 
 namespace mr4::test {
-namespace {
-
-std::string Slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
-
 ProgramResult RunMr4(const std::vector<std::string>& args) {
   TempDir capture("mr4-run");
   std::filesystem::path out = capture.path() / "out";
@@ -53,18 +42,9 @@ ProgramResult RunMr4(const std::vector<std::string>& args) {
   int status = 0;
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  result.out = Slurp(out);
-  result.err = Slurp(err);
+  result.out = ReadFileBytes(out);
+  result.err = ReadFileBytes(err);
   return result;
-}
-
-TempDir::TempDir(const std::string& name) {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / (name + ".XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed for " + pattern);
-  }
-  path_ = pattern;
 }
 
 TempHome::TempHome(const std::string& name) : TempDir(name) {
@@ -73,20 +53,6 @@ TempHome::TempHome(const std::string& name) : TempDir(name) {
     std::fprintf(stderr, "mr4 init %s failed: %s\n", path().c_str(),
                  init.err.c_str());
   }
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string ReadFileBytes(const std::filesystem::path& path) {
-  return Slurp(path);
-}
-
-void WriteFileBytes(const std::filesystem::path& path,
-                    const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace mr4::test

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_files.h"
+
 namespace mr4::test {
 
 struct ProgramResult {
@@ -18,20 +20,6 @@ struct ProgramResult {
 // input closed.
 ProgramResult RunMr4(const std::vector<std::string>& args);
 
-// A fresh empty directory under the system's temporary directory, removed
-// when the object goes.
-class TempDir {
- public:
-  explicit TempDir(const std::string& name);
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 // A fresh home directory made by `mr4 init` (PROF/, the leap-second table
 // and the other shipped data files), removed when the object goes. A home
 // without its leap-second table ends every start-up with err=9001.
@@ -39,9 +27,5 @@ class TempHome : public TempDir {
  public:
   explicit TempHome(const std::string& name);
 };
-
-// Whole-file helpers.
-std::string ReadFileBytes(const std::filesystem::path& path);
-void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 
 }  // namespace mr4::test

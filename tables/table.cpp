@@ -213,11 +213,10 @@ int Table::AppendRow() {
 void Table::DeleteRow(int row) {
   if (row < 0 || row >= count_ || !Exists(row)) FatalCode(kFatalRowMissing);
   ReleaseRowStrings(row);
-  if (row == count_ - 1) {
-    --count_;
-  } else {
-    CellForWriting(row, 0).bits = 0;
-  }
+  // The exist flag goes in either case: a caller that kept the index of a
+  // deleted last row must not find it alive.
+  CellForWriting(row, 0).bits = 0;
+  if (row == count_ - 1) --count_;
 }
 
 void Table::Reset() {

@@ -54,6 +54,7 @@ TEST(Table, HolesAndReuseOfTheLastIndex) {
   EXPECT_EQ(t.Int(4, 5), 4);  // rows never move
   t.DeleteRow(4);
   EXPECT_EQ(t.count(), 4);
+  EXPECT_FALSE(t.Exists(4));  // a kept index of the deleted last row is dead
   EXPECT_EQ(t.AppendRow(), 4);
   EXPECT_EQ(t.Int(4, 5), 0);  // an appended row starts cleared
   EXPECT_FALSE(t.Exists(3));  // the hole stays a hole

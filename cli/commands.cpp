@@ -109,6 +109,61 @@ const Command kCommands[] = {
      "fitted profile to FILE (a file name in PROF/, or a path). Exits 2 when\n"
      "a clip could not be calibrated.\n",
      RunCalibrate},
+    {"move", "move the checked clips into their save directories, or into DIR",
+     "usage: mr4 [--home DIR] [--yes] move [CLIP...]\n"
+     "       mr4 [--home DIR] [--yes] move --to DIR [--targets LIST] [CLIP...]\n"
+     "\n"
+     "Scans the clip directories and moves the files of every checked clip (of\n"
+     "the CLIPs named, when any are) into the save directory of its clip\n"
+     "directory row, into dated folders YYYY/YYYYMM/YYYYMMDD of the night when\n"
+     "the row has +ymd (a clip before noon belongs to the day before), then\n"
+     "runs the after-move command when AP.moveendC is set. With --to the\n"
+     "clips go into DIR instead; --targets restricts them as the switches of\n"
+     "the 'Move files' dialog do: a comma-separated list of interval (names\n"
+     "holding '='), unclassified (class empty or '__...'), eclass (classes\n"
+     "marked 'target' in MR4_EClass.csv). A file already at the target is\n"
+     "replaced only after the question is answered (--yes answers it); a\n"
+     "file is never moved onto itself, and across file systems it is copied,\n"
+     "flushed and checked before the source is removed. Ends with a new scan\n"
+     "and one line: clips, files, MB moved, failed, skipped. Exits 2 when a\n"
+     "file could not be moved.\n",
+     RunMove},
+    {"copy", "copy the checked clips into DIR",
+     "usage: mr4 [--home DIR] [--yes] copy --to DIR [--targets LIST] [CLIP...]\n"
+     "\n"
+     "As 'mr4 move --to DIR', copying: the sources stay. Each copy is written\n"
+     "to a temporary name in DIR, flushed and renamed into place, so a file\n"
+     "it replaces is never lost half-way. Exits 2 when a file failed.\n",
+     RunCopy},
+    {"trash", "delete the files of the checked clips by the trash settings",
+     "usage: mr4 [--home DIR] [--yes] trash [--targets LIST] [CLIP...]\n"
+     "\n"
+     "Scans the clip directories and removes every file of each checked clip\n"
+     "(of the CLIPs named, when any are): with AP.trashdir into the 'Trash'\n"
+     "folder of the clip's directory (a file already there is kept; the new\n"
+     "one gets a suffix .~N~), else with AP.usetrash into the desktop trash\n"
+     "(where that trash cannot take a file, into the 'Trash' folder), else\n"
+     "deleted. --targets acts as the 'Move files' dialog's 'Delete clip\n"
+     "files': target clips (interval, unclassified, eclass) lose all files,\n"
+     "the others only their thumbnail (thumbnails) or result file (results).\n"
+     "Ends with a new scan and one summary line; exits 2 when a file stayed.\n",
+     RunTrash},
+    {"clean", "remove empty dated folders from the clip directories",
+     "usage: mr4 [--home DIR] [--yes] clean\n"
+     "\n"
+     "In every clip directory in use, removes the empty sub-folders whose\n"
+     "names begin with '20' (one level per run: a folder emptied by this run\n"
+     "goes in the next) and deletes the files named 'Thumb.db' on the way.\n"
+     "Only empty folders are removed; links are not followed; the clip\n"
+     "directory itself stays. Prints 'deleted N directories , M files'.\n",
+     RunClean},
+    {"delete-results", "delete the result files (A.XML) of the checked clips",
+     "usage: mr4 [--home DIR] [--yes] delete-results [CLIP...]\n"
+     "\n"
+     "Scans the clip directories and removes the result file of each checked\n"
+     "clip (of the CLIPs named, when any are) by the trash settings, as\n"
+     "'mr4 trash' does. Ends with a new scan and one summary line.\n",
+     RunDeleteResults},
 };
 
 }  // namespace

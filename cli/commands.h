@@ -46,5 +46,10 @@ int RunDirs(const CommandContext&, std::span<const std::string>);
 int RunScan(const CommandContext&, std::span<const std::string>);
 int RunProfile(const CommandContext&, std::span<const std::string>);
 int RunCalibrate(const CommandContext&, std::span<const std::string>);
+int RunMove(const CommandContext&, std::span<const std::string>);
+int RunCopy(const CommandContext&, std::span<const std::string>);
+int RunTrash(const CommandContext&, std::span<const std::string>);
+int RunClean(const CommandContext&, std::span<const std::string>);
+int RunDeleteResults(const CommandContext&, std::span<const std::string>);
 
 }  // namespace mr4::cli

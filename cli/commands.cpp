@@ -109,6 +109,27 @@ const Command kCommands[] = {
      "fitted profile to FILE (a file name in PROF/, or a path). Exits 2 when\n"
      "a clip could not be calibrated.\n",
      RunCalibrate},
+    {"simulate", "write synthetic clips of the real sky (one clip, or a night)",
+     "usage: mr4 [--home DIR] simulate --out DIR [--profile FILE]\n"
+     "         --time 'YYYY-MM-DD hh:mm:ss' [--shower CODE | --radiant RA,DEC]\n"
+     "         [--speed KMS] [--mag-peak M] [--duration S]\n"
+     "         [--object meteor|flash|slow|curve|none]\n"
+     "         [--format yuy2|uyvy|dib8|dib24|dib32] [--interlaced] [--bbf]\n"
+     "         [--frames N] [--head N] [--tail N] [--fisheye]\n"
+     "         [--clock-error SECONDS] [--suffix TEXT] [--seed N]\n"
+     "       mr4 [--home DIR] simulate --night --out DIR --date YYYY-MM-DD\n"
+     "         [--clips N] [same camera and rendering options]\n"
+     "\n"
+     "Writes the clip set the capture program writes (.avi, .xml capture\n"
+     "record, M.BMP mask, P.BMP still, T.jpg thumbnail) plus _truth.json with\n"
+     "what was simulated, for the camera of FILE (a name in PROF/ or a path;\n"
+     "default the current profile). --time is the true local trigger time;\n"
+     "--clock-error shifts the recorded time against it. A meteor comes from\n"
+     "the radiant of shower CODE at that date (default a sporadic radiant).\n"
+     "--night writes N clips (default 10) from dusk to dawn of the evening of\n"
+     "DATE: shower members, sporadics, flashes, slow objects, empty triggers.\n"
+     "The same options and seed give the same bytes. One line per clip.\n",
+     RunSimulate},
     {"move", "move the checked clips into their save directories, or into DIR",
      "usage: mr4 [--home DIR] [--yes] move [CLIP...]\n"
      "       mr4 [--home DIR] [--yes] move --to DIR [--targets LIST] [CLIP...]\n"

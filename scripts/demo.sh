@@ -1,10 +1,28 @@
 #!/usr/bin/env bash
-# The demo: a home directory under the build tree, and the main job run on it.
+# The demo: a home directory under the build tree, a simulated night of
+# clips, the scan and the calibration of the first clip.
 set -euo pipefail
 build=${1:-build}
+build=$(cd "$build" && pwd)
 mr4="$build/cli/mr4"
+# Absolute: the program runs its commands in the home directory.
 home="$build/demo-home"
+clips="$home/clips"
 rm -rf "$home"
-mkdir -p "$home"
 echo "== demo home: $home"
-"$mr4" --home "$home" settings
+"$mr4" --home "$home" init
+# The camera the night is simulated with, and the observer's profile of it:
+# the same camera as first set up, a degree off in pointing.
+camera=(cx=720 cy=480 lng=139.7 lat=35.7 alt=30 tz=32400 rot=0 yx=1 dx=0 dy=0
+        k4=0 k3=0.06 k2=-0.03 dlim=40)
+"$mr4" --home "$home" profile set demo_sky.XML "${camera[@]}" az=135 ev=45 vx=56 > /dev/null
+"$mr4" --home "$home" profile set demo.XML "${camera[@]}" az=136 ev=44 vx=56.5 > /dev/null
+echo "== simulate a night"
+"$mr4" --home "$home" simulate --night --out "$clips" --profile demo_sky.XML \
+    --date 2024-08-12 --clips 6 --head 10 --tail 10 --seed 1
+"$mr4" --home "$home" dirs add "$clips" --profile demo.XML
+echo "== scan"
+"$mr4" --home "$home" scan --columns clip_name,frames,fourcc,memo
+first=$(ls "$clips" | grep '\.avi$' | head -n 1)
+echo "== calibrate ${first%.avi}"
+"$mr4" --home "$home" calibrate "${first%.avi}"

@@ -1,0 +1,132 @@
+// The clip simulator: synthetic clips of the real sky, written the way the
+// capture program writes them, with a truth file of what was simulated.
+//
+// A clip is the set "<base>.avi", "<base>.xml" (capture record,
+// `halvex_record`), "<base>M.BMP" (capture mask), "<base>P.BMP" (peak-hold
+// still), "<base>T.jpg" (thumbnail) and "<base>_truth.json", where base is
+// "M%04d%02d%02d_%02d%02d%02d" of the recorded local trigger time plus the
+// suffix. The stars come from a star catalogue through the true camera
+// profile; a meteor is a straight trajectory in the atmosphere seen from
+// the station; other objects (flash, slow light, curved path) serve the
+// classification tests. Everything random comes from one generator seeded
+// by `seed`: the same options and seed give byte-identical files.
+//
+// Units: angles in degrees, heights in km, speeds in km/s, times in seconds,
+// brightness levels 0..255 (flux = sum of levels of one frame over the
+// object; magnitude m = -2.5 log10(flux) + ZeroPoint of the profile).
+// The functions read the process's shower table (loaded at start-up) and
+// write only their files; one clip per call, from any one thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "astro/time_scales.h"
+#include "calib/camera_profile.h"
+#include "calib/star_catalogue.h"
+#include "sim/avi_writer.h"
+
+namespace mr4 {
+
+enum class SimObjectKind { kMeteor, kFlash, kSlow, kCurve, kNone };
+
+// "meteor", "flash", "slow", "curve", "none".
+const char* SimObjectKindName(SimObjectKind kind);
+bool ParseSimObjectKind(const std::string& name, SimObjectKind* kind);
+// "yuy2", "uyvy", "dib8", "dib24", "dib32".
+bool ParseSimFormat(const std::string& name, AviPixelFormat* format);
+
+// The meteor's source: a shower's radiant of date and speed, or a radiant
+// given directly (sporadic).
+struct SimRadiant {
+  std::string shower = "spo";  // shower code, "spo" for a sporadic radiant
+  bool given = false;          // ra/dec below are set; else drawn (sporadic)
+  double ra = 0.0;             // of date [deg]
+  double dec = 0.0;            // [deg]
+  double speed = 0.0;          // at the atmosphere [km/s]; 0: shower's or drawn
+};
+
+struct SimOptions {
+  CameraProfile profile;   // the true camera; derived values are recomputed
+  CivilTime trigger;       // true local trigger time (zone profile.p_tz)
+  double clock_error = 0.0;  // recorded minus true trigger time [s]
+  std::string suffix = "_SIM";
+
+  SimObjectKind object = SimObjectKind::kMeteor;
+  SimRadiant radiant;
+  double mag_peak = 0.0;     // brightest magnitude of the object
+  double mag_ends = 4.0;     // magnitude at the start and end of its light curve
+  double duration = 0.0;     // meteor duration [s]; 0: from its heights and speed
+
+  AviPixelFormat format = AviPixelFormat::kYuy2;
+  bool interlaced = false;
+  bool bbf = false;          // bottom field first (exposed first)
+  double fps = 29.97;
+  int frames = 0;            // 0: head + the object's frames + tail
+  int head = 30;             // frames before the trigger
+  int tail = 30;             // frames after the object (when frames is 0)
+  bool fisheye = false;      // black outside the round field
+
+  double star_sigma = 1.0;    // point spread, Gaussian sigma [px]
+  double sky_level = 16.0;    // background level
+  double read_noise = 1.5;    // Gaussian read noise [levels]
+  double shot_gain = 0.25;    // shot noise variance per level of signal
+  double scintillation = 0.0; // relative amplitude of the stars' slow flicker
+  std::uint64_t seed = 1;
+};
+
+// One simulated object as the truth file holds it.
+struct SimPoint {
+  double t = 0.0;    // from the true trigger instant [s]
+  double az = 0.0, ev = 0.0, ra = 0.0, dec = 0.0;
+  double height = -1.0;  // [km]; -1 when not known (not in the atmosphere)
+  double x = 0.0, y = 0.0;  // pixel (y from the bottom edge)
+};
+struct SimObjectTruth {
+  SimObjectKind kind = SimObjectKind::kNone;
+  SimPoint start, end;
+  std::string shower;        // meteors
+  double radiant_ra = 0.0, radiant_dec = 0.0, speed = 0.0;
+  double mag_peak = 0.0, mag_ends = 0.0;
+  std::string ideal_class;   // "meteor", shower code, "flash", "plane", "noise"
+};
+
+struct SimClipResult {
+  bool ok = false;
+  std::string error;
+  std::string base;            // the clip's base name
+  int frames = 0;
+  int stars_marked = 0;        // stars drawn into the capture mask
+  std::vector<SimObjectTruth> objects;
+};
+
+// Writes one clip into `dir` (created when missing). A shower meteor takes
+// its radiant and speed from the process's shower table (LookUpShower); an
+// unknown code or a radiant below the horizon is an error.
+SimClipResult SimulateClip(const SimOptions& options, const StarCatalogue& catalogue,
+                           const std::filesystem::path& dir);
+
+// A shower's radiant of date and its speed at the atmosphere at a solar
+// longitude, from the process's shower table. False for an unknown code.
+struct ShowerAtDate {
+  double ra = 0.0, dec = 0.0, speed = 0.0;
+  bool active = false;  // the solar longitude lies in the activity range
+};
+bool LookUpShower(const std::string& code, double solar_longitude, ShowerAtDate* out);
+
+// A night of clips from dusk to dawn (Sun below -12 deg) of the local date
+// `date` (evening), `count` clips with a mix of shower members of the
+// showers active that night, sporadic meteors, flashes, slow objects and
+// empty triggers. `base` gives the camera and the rendering options.
+struct SimNightResult {
+  bool ok = false;
+  std::string error;
+  std::vector<SimClipResult> clips;
+};
+SimNightResult SimulateNight(const SimOptions& base, int year, int month, int day,
+                             int count, const StarCatalogue& catalogue,
+                             const std::filesystem::path& dir);
+
+}  // namespace mr4

@@ -78,8 +78,13 @@ TEST_F(ReplayFileOps, AMoveClosesTheReplayGraphFirst) {
   replay.SetCurrentClip(clip);
   replay.PostCommand(kReplayStepForward);
   HeadlessLoop& loop = DefaultHeadlessLoop();
-  ASSERT_TRUE(loop.RunUntil([&] { return replay.Snapshot().state == kReplayPaused; },
+  // The graph exists once the step has built it. The step's frame itself
+  // does not matter here: let the step settle, but within the replay
+  // thread's own wait for a frame (5 s), whatever it gives.
+  ASSERT_TRUE(loop.RunUntil([&] { return replay.Snapshot().state != kReplayNoGraph; },
                             std::chrono::seconds(15)));
+  loop.RunUntil([&] { return replay.Snapshot().state != kReplaySeeking; },
+                std::chrono::seconds(6));
 
   DispatchSwitches every;
   every.every_clip = true;

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "analysis/analysis_context.h"
 #include "app/error.h"
 #include "app/process_values.h"
 #include "app/settings.h"
@@ -99,6 +100,10 @@ bool StartUp(const StartupOptions& options) {
                                 : FreePhysicalMemoryMiB());
   Settings& settings = AppSettings();
   if (settings.gPAN > app.context_limit) settings.gPAN = app.context_limit;
+  // The current context and those of the parallel workers; their images
+  // are reserved pages, committed only where a run writes.
+  AllocateAnalysisContext(AnalysisContextAt(0));
+  AllocateParallelContexts(settings.gPAN);
 
   // Step 10: calendar tables.
   BuildCalendarTables();

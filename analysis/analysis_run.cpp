@@ -1,0 +1,171 @@
+#include "analysis/analysis_run.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "analysis/detector.h"
+#include "app/error.h"
+#include "app/process_values.h"
+#include "app/settings.h"
+#include "replay/avi_reader.h"
+
+namespace mr4 {
+
+bool PrepareRun(AnalysisContext& c) {
+  if (!c.current) return false;
+  ClipRunValues& clip = c.clip;
+  if (clip.width < 1 || clip.height < 1 || clip.width > kMaxFrameWidth ||
+      clip.height > kMaxFrameHeight)
+    return false;
+  if (AppSettings().useDlo && c.number != 0) {
+    // Detection parameters of the current profile; camera and interlace
+    // settings stay those of the clip.
+    c.params = AnalysisContextAt(0).params;
+  }
+  c.width = clip.width;
+  c.height = clip.height;
+  c.current = static_cast<std::uint8_t*>(c.luma_a.data());
+  c.previous = static_cast<std::uint8_t*>(c.luma_b.data());
+  c.saturation = clip.maxLev;
+
+  c.field_counter = 0;
+  c.last_seen_field = -1;
+  c.largest_pixels = 0;
+  c.has_largest = false;
+  c.background_count = 0;
+  c.lit_pixels = 0;
+  c.fields_processed = 0;
+  c.track_count = 0;
+  c.any_detection_frame = false;
+  const std::size_t pixels = std::size_t(c.width) * c.height;
+  std::memset(c.background, 0, pixels * sizeof(float));
+  std::memset(c.marker, 0, pixels);
+  std::memset(c.difference, 0, pixels);
+  std::memset(c.previous, 0, pixels);
+
+  c.line_step = clip.interlaced ? 2 : 1;
+  if (clip.fps <= 0.1)
+    clip.fps = (clip.height == 240 || clip.height == 480 || clip.height == 1080)
+                   ? 29.97 : 25.0;
+  if (clip.head < 10) clip.head = 10;
+  if (clip.frames < 1) clip.frames = 2005;
+
+  const DetectionParameters& d = c.params;
+  if (clip.interlaced) {
+    c.first_detection_field = std::max(2 * d.f1, 30);
+    c.last_detection_field = 2 * d.f2;
+    if (c.last_detection_field < c.first_detection_field)
+      c.last_detection_field = 2 * clip.frames;
+    c.last_detection_field = std::min(c.last_detection_field, 4000);
+    c.min_region = 1;
+    c.field_rate = 2 * clip.fps;
+    c.head_time = 2 * clip.head / c.field_rate;
+  } else {
+    c.first_detection_field = std::max(d.f1, 15);
+    c.last_detection_field = d.f2;
+    if (c.last_detection_field < c.first_detection_field)
+      c.last_detection_field = clip.frames;
+    c.last_detection_field = std::min(c.last_detection_field, 2000);
+    if (clip.codecno < 0 && c.last_detection_field > 2) c.last_detection_field -= 2;
+    c.min_region = 2;
+    c.field_rate = clip.fps;
+    c.head_time = clip.head / c.field_rate;
+  }
+  const double per_degree = c.width / clip.vx;
+  c.speed_radius = d.maxdps * per_degree / c.field_rate;
+  c.tolerance_radius = d.edeg * per_degree;
+  // Every count is cleared, not only the clip's: a stale count of a longer
+  // earlier run must not reach the tracker.
+  c.detection_count.fill(0);
+  return true;
+}
+
+int RunOwnReader(AnalysisContext& c) {
+  ClipRunValues& clip = c.clip;
+  const std::size_t raw_bytes = std::size_t(kMaxFramePixels) * 4 + 520;
+  std::span<std::uint8_t> buffer(c.raw, raw_bytes);
+  AviReader reader;
+  if (OpenAviFrames(clip.base_path + ".avi", reader, buffer) != kAviOk)
+    return kAnalysisBadInput;
+  if (reader.format != FrameFormat::kYuyv && reader.format != FrameFormat::kUyvy &&
+      reader.format != FrameFormat::kDib)
+    return kAnalysisBadFormat;
+  if (reader.width != c.width || reader.height != c.height) return kAnalysisBadInput;
+  const FrameGeometry geometry = reader.geometry();
+  const YuvTables& tables = App().yuv;
+  if (clip.frames == 2005) clip.frames = reader.total_frames;
+  if (clip.fps < 0.01) clip.fps = 29.97;
+
+  std::memset(c.background, 0, std::size_t(c.width) * c.height * sizeof(float));
+  c.background_histogram.fill(0);
+  c.field_counter = 0;
+  const int advance = clip.interlaced ? 2 : 1;
+  const int last_frame =
+      clip.interlaced ? (c.last_detection_field + 1) / 2 : c.last_detection_field;
+  const int n = std::min(reader.total_frames, last_frame);
+  bool detection_frame_read = false;
+  for (int k = 0; k < n && !c.stop.load(std::memory_order_relaxed); ++k) {
+    c.last_seen_field.store(c.field_counter, std::memory_order_relaxed);
+    const int status = NextAviFrame(reader, buffer);
+    if (status == kAviEnd) break;
+    if (status != kAviOk) continue;
+    const std::span<const std::uint8_t> pixels = AviFramePixels(reader, buffer);
+    if (k >= 1 && k <= kBackgroundFrames) {
+      ExtractBackground(c, geometry, pixels, tables);
+      ++c.background_count;
+      c.field_counter += advance;
+    } else if (c.field_counter < c.first_detection_field ||
+               c.field_counter > c.last_detection_field) {
+      c.field_counter += advance;
+    } else {
+      detection_frame_read = true;
+      FinishBackground(c);
+      ExtractDetection(c, geometry, pixels, tables);
+      if (!clip.interlaced) {
+        ProcessField(c, 0);
+        ++c.field_counter;
+      } else {
+        ProcessField(c, clip.bbf ? 0 : 1);
+        ++c.field_counter;
+        ProcessField(c, clip.bbf ? 1 : 0);
+        ++c.field_counter;
+      }
+    }
+    std::swap(c.current, c.previous);
+  }
+  CloseAviFrames(reader);
+  // Unless stopped, a run that read no frame of its detection phase has
+  // nothing to report; a fallback result would replace a good earlier one.
+  if (!detection_frame_read && !c.stop.load(std::memory_order_relaxed))
+    return kAnalysisBadInput;
+  c.any_detection_frame = detection_frame_read;
+  LinkTracks(c, c.field_counter - 1);
+  return kAnalysisOk;
+}
+
+int AnalyzeClip(AnalysisContext& c) {
+  ClipRunValues& clip = c.clip;
+  if (!clip.has_avi && !clip.has_wmv) return kAnalysisNoVideo;
+  c.frame_cap = std::min(clip.frames, 2000) * (clip.interlaced ? 2 : 1);
+  if (!PrepareRun(c)) return kAnalysisPrepareFailed;
+  if (clip.yx < 0.001) {
+    ShowError("Invalid profile settings\n%s", clip.base_path.c_str());
+    return kAnalysisBadInput;
+  }
+  if (clip.codecno < 1) {
+    // The replay source is wired when the replay run lands.
+    ShowError(" AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit Halvex",
+              clip.fourcc.c_str());
+    return kAnalysisNoReplayVideo;
+  }
+  const int code = RunOwnReader(c);
+  if (code != 0) {
+    ShowError(" AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit Halvex",
+              clip.fourcc.c_str());
+    return code;
+  }
+  return kAnalysisOk;
+}
+
+}  // namespace mr4

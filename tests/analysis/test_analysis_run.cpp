@@ -1,0 +1,267 @@
+#include "analysis/analysis_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "analysis/detector.h"
+#include "app/process_values.h"
+#include "sim/avi_writer.h"
+
+namespace mr4 {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<AnalysisContext> ClipContext(int w, int h) {
+  auto c = std::make_unique<AnalysisContext>();
+  AllocateAnalysisContext(*c);
+  c->number = 1;
+  c->clip.has_avi = true;
+  c->clip.width = w;
+  c->clip.height = h;
+  c->clip.frames = 60;
+  c->clip.fps = 29.97;
+  c->clip.head = 30;
+  c->clip.codecno = 4;
+  c->clip.interlaced = 0;
+  c->params.consR = 0;
+  return c;
+}
+
+TEST(PrepareRun, FrameRateFromFrameHeight) {
+  struct Case {
+    int height;
+    double fps;
+  };
+  for (const Case& k : {Case{480, 29.97}, Case{576, 25.0}, Case{1080, 29.97}}) {
+    auto c = ClipContext(720, k.height);
+    c->clip.fps = 0;
+    ASSERT_TRUE(PrepareRun(*c));
+    EXPECT_EQ(c->clip.fps, k.fps) << k.height;
+  }
+}
+
+TEST(PrepareRun, DetectionWindow) {
+  struct Case {
+    int interlaced, f1, f2, frames, codecno;
+    int first, last;
+  };
+  const Case cases[] = {
+      {0, 0, 0, 300, 4, 15, 300},       // f1 = f2 = 0: 15 to frames
+      {0, 0, 0, 3000, 4, 15, 2000},     // at most 2000
+      {0, 0, 0, 300, -1, 15, 298},      // replay clips end two frames early
+      {1, 0, 0, 300, 4, 30, 600},
+      {1, 20, 3000, 3000, 4, 40, 4000},  // interlaced stops at field 4000
+      {0, 0, 0, 0, 4, 15, 2000},         // unknown count: 2005
+  };
+  for (const Case& k : cases) {
+    auto c = ClipContext(720, 480);
+    c->clip.interlaced = k.interlaced;
+    c->params.f1 = k.f1;
+    c->params.f2 = k.f2;
+    c->clip.frames = k.frames;
+    c->clip.codecno = k.codecno;
+    ASSERT_TRUE(PrepareRun(*c));
+    EXPECT_EQ(c->first_detection_field, k.first) << k.frames;
+    EXPECT_EQ(c->last_detection_field, k.last) << k.frames;
+    EXPECT_EQ(c->min_region, k.interlaced ? 1 : 2);
+  }
+}
+
+TEST(AnalyzeClip, FailureCodes) {
+  auto c = ClipContext(64, 48);
+  c->clip.has_avi = false;
+  EXPECT_EQ(AnalyzeClip(*c), kAnalysisNoVideo);
+  c->clip.has_avi = true;
+  c->clip.yx = 0.0005;
+  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
+  c->clip.yx = 1;
+  c->clip.base_path = (fs::temp_directory_path() / "mr4-analysis-missing").string();
+  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
+}
+
+// A clip with a 3 x 3 blob of level 250 on a flat level 20, moving
+// (dx, dy) px per frame from frame 15 on.
+struct BlobClip {
+  fs::path base;
+  int w = 96, h = 64;
+  int frames = 40;
+  double x0 = 10, y0 = 12, dx = 2, dy = 1;
+
+  // The blob's pixel corner in frame k (plane rows from the bottom).
+  int X(int k) const { return int(x0 + dx * (k - 15)); }
+  int Y(int k) const { return int(y0 + dy * (k - 15)); }
+
+  void Write(AviPixelFormat format) {
+    base = fs::temp_directory_path() /
+           ("mr4-analysis-blob-" + std::to_string(int(format)));
+    AviWriterOptions o;
+    o.format = format;
+    o.width = w;
+    o.height = h;
+    AviWriter writer;
+    ASSERT_TRUE(writer.Open(base.string() + ".avi", o)) << writer.error();
+    std::vector<std::uint8_t> plane(std::size_t(w) * h);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(writer.ImageBytes()));
+    for (int k = 0; k < frames; ++k) {
+      std::fill(plane.begin(), plane.end(), 20);
+      if (k >= 15)
+        for (int y = Y(k); y < Y(k) + 3; ++y)
+          for (int x = X(k); x < X(k) + 3; ++x) plane[y * w + x] = 250;
+      Encode(format, plane, bytes);
+      ASSERT_TRUE(writer.WriteFrame(bytes));
+    }
+    ASSERT_TRUE(writer.Close()) << writer.error();
+  }
+
+  void Encode(AviPixelFormat format, const std::vector<std::uint8_t>& plane,
+              std::vector<std::uint8_t>& bytes) const {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const std::uint8_t g = plane[y * w + x];
+        if (format == AviPixelFormat::kDib8) {
+          bytes[y * w + x] = g;
+        } else {
+          // 4:2:2 rows are stored top-down; a grey Y of g gives green g
+          // within one level.
+          const std::size_t p = (std::size_t(h - 1 - y) * w + x) * 2;
+          const auto luma = static_cast<std::uint8_t>(std::lround(g / 1.164383 + 16));
+          const bool yuy2 = format == AviPixelFormat::kYuy2;
+          bytes[p + (yuy2 ? 0 : 1)] = luma;
+          bytes[p + (yuy2 ? 1 : 0)] = 128;
+        }
+      }
+  }
+};
+
+TEST(RunOwnReader, OneTrackOnTheBlobPath) {
+  App().yuv = BuildYuvTables();
+  for (AviPixelFormat format : {AviPixelFormat::kDib8, AviPixelFormat::kYuy2,
+                                AviPixelFormat::kUyvy}) {
+    BlobClip clip;
+    clip.Write(format);
+    auto c = ClipContext(clip.w, clip.h);
+    c->clip.base_path = clip.base.string();
+    c->clip.frames = clip.frames;
+    c->clip.codecno = format == AviPixelFormat::kDib8 ? 4 : 1;
+    ASSERT_EQ(AnalyzeClip(*c), kAnalysisOk);
+    ASSERT_EQ(c->track_count, 1);
+    const Track& t = c->tracks[0];
+    EXPECT_EQ(t.first_field, 15);
+    EXPECT_EQ(t.end_field, clip.frames - 1);
+    ASSERT_EQ(t.sample_count, clip.frames - 15);
+    for (int i = 0; i < t.sample_count; ++i) {
+      const Detection& d = c->Sample(t.samples[i]);
+      EXPECT_EQ(d.field, 15 + i);
+      EXPECT_NEAR(d.x, clip.X(d.field) + 1.5, 1.0) << d.field;
+      EXPECT_NEAR(d.y, clip.Y(d.field) + 1.5, 1.0) << d.field;
+    }
+    fs::remove(clip.base.string() + ".avi");
+  }
+}
+
+TEST(RunOwnReader, InterlacedFieldsInFieldOrder) {
+  App().yuv = BuildYuvTables();
+  BlobClip clip;
+  clip.dy = 0;
+  clip.frames = 30;
+  clip.Write(AviPixelFormat::kDib8);
+  for (int bbf : {0, 1}) {
+    auto c = ClipContext(clip.w, clip.h);
+    c->clip.base_path = clip.base.string();
+    c->clip.frames = clip.frames;
+    c->clip.interlaced = 1;
+    c->clip.bbf = bbf;
+    ASSERT_EQ(AnalyzeClip(*c), kAnalysisOk);
+    ASSERT_EQ(c->track_count, 1);
+    const Track& t = c->tracks[0];
+    EXPECT_EQ(t.first_field, 30);
+    // The even-line field of the blob (rows 12, 14) centres at 13 + 1,
+    // the odd-line one (row 13) at 13 + 1 too.
+    const Detection& first = c->Sample(t.samples[0]);
+    const Detection& second = c->Sample(t.samples[1]);
+    EXPECT_EQ(first.field, 30);
+    EXPECT_EQ(second.field, 31);
+    EXPECT_NEAR(first.y, 14.0, 1e-9);
+    EXPECT_EQ(first.pixels, bbf ? 6 : 3);
+    EXPECT_EQ(second.pixels, bbf ? 3 : 6);
+  }
+  fs::remove(clip.base.string() + ".avi");
+}
+
+TEST(RunOwnReader, StopDuringFrame3GivesTheFallback) {
+  App().yuv = BuildYuvTables();
+  BlobClip clip;
+  clip.Write(AviPixelFormat::kDib8);
+  auto c = ClipContext(clip.w, clip.h);
+  c->clip.base_path = clip.base.string();
+  c->stop = 1;
+  ASSERT_EQ(AnalyzeClip(*c), kAnalysisOk);
+  EXPECT_EQ(c->track_count, 1);
+  EXPECT_EQ(c->tracks[0].pixel_sum, 0);
+  fs::remove(clip.base.string() + ".avi");
+}
+
+TEST(RunOwnReader, ClipEndingBeforeTheWindowFails) {
+  App().yuv = BuildYuvTables();
+  BlobClip clip;
+  clip.frames = 12;
+  clip.Write(AviPixelFormat::kDib8);
+  auto c = ClipContext(clip.w, clip.h);
+  c->clip.base_path = clip.base.string();
+  c->clip.frames = 2005;  // unknown: taken from the file
+  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
+  EXPECT_EQ(c->clip.frames, 12);
+  fs::remove(clip.base.string() + ".avi");
+}
+
+TEST(RunOwnReader, UnreadableDetectionFramesFailWithoutResult) {
+  App().yuv = BuildYuvTables();
+  BlobClip clip;
+  clip.Write(AviPixelFormat::kDib8);
+  // Shrink every frame chunk from frame 15 on below the image size: the
+  // reader reports each as a short chunk and the run skips it.
+  const fs::path file = clip.base.string() + ".avi";
+  std::FILE* f = std::fopen(file.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  std::vector<char> bytes(fs::file_size(file));
+  ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
+  int frame = 0;
+  // The frame chunks come first; the index after them names "00db" too.
+  for (std::size_t p = 0; p + 8 <= bytes.size() && frame < clip.frames; ++p) {
+    if (std::memcmp(&bytes[p], "00db", 4) != 0) continue;
+    if (frame++ >= 15) {
+      const std::uint32_t small = 8;
+      std::fseek(f, static_cast<long>(p + 4), SEEK_SET);
+      std::fwrite(&small, 4, 1, f);
+    }
+  }
+  std::fclose(f);
+  ASSERT_EQ(frame, clip.frames);
+  auto c = ClipContext(clip.w, clip.h);
+  c->clip.base_path = clip.base.string();
+  c->clip.frames = clip.frames;
+  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
+  EXPECT_EQ(c->track_count, 0);
+  fs::remove(file);
+}
+
+TEST(AnalysisContext, ImagesCostNothingUntilTouched) {
+  AnalysisContext& c = AnalysisContextAt(8);
+  AllocateAnalysisContext(c, 0);
+  EXPECT_EQ(c.number, 8);
+  EXPECT_GE(c.luma_a.size(), std::size_t(kMaxFramePixels));
+  EXPECT_EQ(c.background[kMaxFramePixels - 1], 0.0f);
+}
+
+TEST(AnalysisContextDeathTest, NoContextBeyondTheArray) {
+  EXPECT_EXIT(AnalysisContextAt(kContextCount), ::testing::ExitedWithCode(99), "");
+}
+
+}  // namespace
+}  // namespace mr4

@@ -1,5 +1,6 @@
 #include "tests/calib/synthetic_sky.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/process_values.h"
@@ -122,6 +123,24 @@ std::vector<std::uint8_t> RenderMask(const StarCatalogue& catalogue,
   }
   if (drawn) *drawn = n;
   return image;
+}
+
+double WorstDirectionErrorDeg(const CameraProfile& a, const CameraProfile& b,
+                              std::span<const double> xs,
+                              std::span<const double> ys) {
+  double worst = 0.0;
+  for (double x : xs) {
+    for (double y : ys) {
+      const HorizontalPoint da = PixelToHorizontal(a, x, y);
+      const HorizontalPoint db = PixelToHorizontal(b, x, y);
+      const double angle =
+          AngularDistance(static_cast<float>(da.az), static_cast<float>(da.ev),
+                          static_cast<float>(db.az), static_cast<float>(db.ev)) *
+          kRadToDeg;
+      worst = std::max(worst, angle);
+    }
+  }
+  return worst;
 }
 
 }  // namespace mr4::testing

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "calib/camera_profile.h"
@@ -30,5 +31,11 @@ void Refresh(CameraProfile& profile);
 std::vector<std::uint8_t> RenderMask(const StarCatalogue& catalogue,
                                      const CameraProfile& truth, float faintest,
                                      int* drawn = nullptr);
+
+// The largest angle [deg] between the directions two profiles see at the
+// pixels (x, y) for every x of `xs` and y of `ys` [px].
+double WorstDirectionErrorDeg(const CameraProfile& a, const CameraProfile& b,
+                              std::span<const double> xs,
+                              std::span<const double> ys);
 
 }  // namespace mr4::testing

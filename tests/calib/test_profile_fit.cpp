@@ -107,15 +107,12 @@ class SyntheticField : public ::testing::Test {
   }
   // Angle between the directions the two profiles see over a grid of pixels.
   double WorstDirectionError(const CameraProfile& p) const {
-    double worst = 0.0;
-    for (int iy = 1; iy < 8; ++iy) {
-      for (int ix = 1; ix < 8; ++ix) {
-        const double x = p.cx * ix / 8.0, y = p.cy * iy / 8.0;
-        worst = std::max(worst, AngleDeg(PixelToHorizontal(p, x, y),
-                                         PixelToHorizontal(truth_, x, y)));
-      }
+    std::vector<double> xs, ys;
+    for (int i = 1; i < 8; ++i) {
+      xs.push_back(p.cx * i / 8.0);
+      ys.push_back(p.cy * i / 8.0);
     }
-    return worst;
+    return testing::WorstDirectionErrorDeg(p, truth_, xs, ys);
   }
   CameraProfile truth_;
   StarCatalogue catalogue_;

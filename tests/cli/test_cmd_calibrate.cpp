@@ -90,16 +90,11 @@ TEST(CalibrateCommand, FitsTheProfileOfAClipToTheStarsOfItsMask) {
   ASSERT_NE(last, std::string::npos);
   EXPECT_LT(std::strtod(r.out.c_str() + last + 8, nullptr), 0.3) << r.out;
   // The pointing: the direction seen at the frame centre and over the field.
-  double worst = 0.0;
-  for (double x : {0.5, 360.0, 719.5}) {
-    for (double y : {0.5, 240.0, 479.5}) {
-      const HorizontalPoint a = PixelToHorizontal(fitted, x, y);
-      const HorizontalPoint b = PixelToHorizontal(truth, x, y);
-      worst = std::max(worst, AngularDistance(float(a.az), float(a.ev), float(b.az),
-                                              float(b.ev)) * kRadToDeg);
-    }
-  }
-  EXPECT_LT(worst, 0.05) << r.out;
+  const double corners_and_centre[] = {0.5, 360.0, 719.5};
+  const double rows[] = {0.5, 240.0, 479.5};
+  EXPECT_LT(testing::WorstDirectionErrorDeg(fitted, truth, corners_and_centre, rows),
+            0.05)
+      << r.out;
 }
 
 TEST(CalibrateCommand, UnknownClipIsAUsageError) {

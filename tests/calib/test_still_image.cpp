@@ -18,16 +18,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+using mr4::test::ReadFileData;
 using mr4::test::TempDir;
+using mr4::test::WriteFileData;
 
-void WriteBytes(const std::filesystem::path& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-Bytes ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
@@ -107,7 +101,7 @@ TEST(ReadStillBmp, ReadsEachDepthAsBottomUpBgr) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto path = dir / "P.BMP";
-    WriteBytes(path, c.bmp.File());
+    WriteFileData(path, c.bmp.File());
     Bytes pixels(64, 0xEE);
     ImageBuffer image{pixels, 0, 0};
     ASSERT_EQ(ReadStillBmp(path, image), ImageStatus::kOk);
@@ -159,7 +153,7 @@ TEST(ReadStillBmp, RefusesBadFilesWithTheirStatus) {
     ScriptedUi ui;
     ScopedUi scoped(ui);
     const auto path = dir / "N.BMP";
-    WriteBytes(path, c.file);
+    WriteFileData(path, c.file);
     Bytes pixels(c.buffer);
     ImageBuffer image{pixels, 3, 4};
     EXPECT_EQ(ReadStillBmp(path, image), c.status) << ImageStatusText(c.status);
@@ -189,8 +183,8 @@ TEST(ReadStill, PicksTheReaderByExtensionAndClearsOnFailure) {
   rle.bits = 8;
   rle.compression = 1;
   rle.data = Numbered(4);
-  WriteBytes(dir / "rle.BMP", rle.File());
-  WriteBytes(dir / "picture.gif", Bytes{'G', 'I', 'F'});
+  WriteFileData(dir / "rle.BMP", rle.File());
+  WriteFileData(dir / "picture.gif", Bytes{'G', 'I', 'F'});
   struct Case {
     const char* name;
     ImageStatus status;
@@ -223,7 +217,7 @@ TEST(WriteStillBmp, WritesTheHeadersAndThePixelsAsTheyLie) {
   const auto path = dir / "P.BMP";
   const Bytes picture = Numbered(5 * 3 * 3);  // width 5: rows of 15 bytes, packed
   ASSERT_EQ(WriteStillBmp(path, picture, 5, 3), ImageStatus::kOk);
-  const Bytes file = ReadBytes(path);
+  const Bytes file = ReadFileData(path);
   Bytes header = {'B', 'M', 99, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header
                   40, 0, 0, 0, 5, 0, 0, 0, 3, 0, 0, 0, 1, 0, 24, 0};
   header.resize(54, 0);
@@ -241,7 +235,7 @@ TEST(WriteStillBmp, FailureShowsTheMessageAndKeepsTheOldFile) {
   TempDir dir;
   const Bytes picture = Numbered(12);
   const auto path = dir / "N.BMP";
-  WriteBytes(path, Bytes{'o', 'l', 'd'});
+  WriteFileData(path, Bytes{'o', 'l', 'd'});
   struct Case {
     const char* name;
     std::filesystem::path path;
@@ -263,7 +257,7 @@ TEST(WriteStillBmp, FailureShowsTheMessageAndKeepsTheOldFile) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].caption, "Qor series");
     EXPECT_EQ(shown[0].text, "cannot save image Please set correct X Y");
-    EXPECT_EQ(ReadBytes(path), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(ReadFileData(path), (Bytes{'o', 'l', 'd'}));
   }
 }
 
@@ -287,7 +281,7 @@ TEST(SaveStillImage, WritesTheFormatTheExtensionNames) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(SaveStillImage(dir / c.name, picture, 8, 4), c.status);
-    const Bytes file = ReadBytes(dir / c.name);
+    const Bytes file = ReadFileData(dir / c.name);
     ASSERT_GE(file.size(), c.magic.size());
     EXPECT_EQ(Bytes(file.begin(), file.begin() + static_cast<long>(c.magic.size())), c.magic);
     if (c.status != ImageStatus::kOk) {

@@ -19,16 +19,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+using mr4::test::ReadFileData;
 using mr4::test::TempDir;
+using mr4::test::WriteFileData;
 
-void WriteBytes(const std::filesystem::path& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-Bytes ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // Encodes a top-down picture of `pixel_format` with TurboJPEG directly, apart
 // from the code under test.
@@ -78,7 +72,7 @@ TEST(ReadJpeg, ColourGreyAndCmykBecomeBottomUpBgr) {
       for (int x = 0; x < w; ++x) top_down.insert(top_down.end(), sample.begin(), sample.end());
     }
     const auto path = dir / "still.jpg";
-    WriteBytes(path, EncodeJpeg(top_down, w, h, c.pixel_format, c.subsampling));
+    WriteFileData(path, EncodeJpeg(top_down, w, h, c.pixel_format, c.subsampling));
 
     Bytes pixels(w * h * 3, 0xEE);
     ImageBuffer image{pixels, 0, 0};
@@ -126,7 +120,7 @@ TEST(ReadJpeg, RefusesWhatItCannotHold) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto path = dir / "x.jpg";
-    WriteBytes(path, c.file);
+    WriteFileData(path, c.file);
     Bytes pixels(c.buffer_bytes);
     ImageBuffer image{pixels, 7, 9};
     EXPECT_EQ(ReadJpeg(path, image), c.status) << ImageStatusText(ReadJpeg(path, image));
@@ -212,13 +206,13 @@ TEST(ImageWriters, RefuseBadSizesAndKeepTheOldFileOnFailure) {
       {"wider than the largest picture", 8193, 1, 48, ImageStatus::kTooLarge},
   };
   const auto path = dir / "old.png";
-  WriteBytes(path, Bytes{'o', 'l', 'd'});
+  WriteFileData(path, Bytes{'o', 'l', 'd'});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::span<const std::uint8_t> pixels(picture.data(), c.bytes);
     EXPECT_EQ(WritePng(path, pixels, c.w, c.h), c.status);
     EXPECT_EQ(WriteJpeg(path, pixels, c.w, c.h), c.status);
-    EXPECT_EQ(ReadBytes(path), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(ReadFileData(path), (Bytes{'o', 'l', 'd'}));
   }
   EXPECT_EQ(WritePng(dir / "no-such-dir" / "x.png", picture, 4, 4), ImageStatus::kCannotOpen);
   // No temporary file is left behind.

@@ -45,16 +45,8 @@ inline void WriteNumberedAvi(const std::filesystem::path& path,
   ASSERT_TRUE(writer.Close()) << writer.error();
 }
 
-inline Bytes ReadFileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
+using mr4::test::ReadFileData;
+using mr4::test::WriteFileData;
 
 inline void Put32(Bytes& b, std::size_t offset, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));

@@ -132,13 +132,13 @@ TEST(AviProbe, HeaderVariantsGiveTheirCodeAndText) {
   TempDir dir;
   const auto good = dir / "good.avi";
   WriteNumberedAvi(good, Options(AviPixelFormat::kYuy2, 16, 8), 2);
-  const Bytes original = ReadFileBytes(good);
+  const Bytes original = ReadFileData(good);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes b = original;
     c.change(b);
     const auto path = dir / "probe.avi";
-    WriteFileBytes(path, b);
+    WriteFileData(path, b);
     const AviProbe probe = ProbeAviFormat(path);
     EXPECT_EQ(probe.code, c.code);
     EXPECT_EQ(probe.fourcc, c.text);
@@ -189,13 +189,13 @@ TEST(AviOpen, EveryHeaderErrorHasItsCode) {
   TempDir dir;
   const auto good = dir / "good.avi";
   WriteNumberedAvi(good, Options(AviPixelFormat::kYuy2, 16, 8), 2);
-  const Bytes original = ReadFileBytes(good);
+  const Bytes original = ReadFileData(good);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes b = original;
     c.change(b);
     const auto path = dir / "open.avi";
-    WriteFileBytes(path, b);
+    WriteFileData(path, b);
     AviReader reader;
     Bytes buffer(kBuffer);
     EXPECT_EQ(OpenAviFrames(path, reader, buffer), c.code);
@@ -290,7 +290,7 @@ TEST(AviFrames, ChunkWalkOverHandBuiltSequences) {
   o.layout = AviLayout::kStandard;
   o.write_index = false;
   WriteNumberedAvi(empty, o, 0);
-  const Bytes header = ReadFileBytes(empty);  // ends with "LIST" 4 "movi"
+  const Bytes header = ReadFileData(empty);  // ends with "LIST" 4 "movi"
 
   auto frame = [](int k) { return NumberedFrame(8, k); };
   auto list = [](const char* type, const Bytes& content) {
@@ -343,7 +343,7 @@ TEST(AviFrames, ChunkWalkOverHandBuiltSequences) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto path = dir / "walk.avi";
-    WriteFileBytes(path, raw({header, c.tail}));
+    WriteFileData(path, raw({header, c.tail}));
     const ReadResult r = ReadAll(path);
     ASSERT_EQ(r.open, kAviOk);
     EXPECT_EQ(r.frames, c.frames);
@@ -356,7 +356,7 @@ TEST(AviFrames, HeaderListSizeDecidesWhereTheWalkStarts) {
   TempDir dir;
   const auto good = dir / "good.avi";
   WriteNumberedAvi(good, Options(AviPixelFormat::kYuy2, 16, 8), 3);
-  const Bytes original = ReadFileBytes(good);
+  const Bytes original = ReadFileData(good);
   const std::uint32_t written = static_cast<std::uint32_t>(
       original[16] | original[17] << 8 | original[18] << 16 | original[19] << 24);
   struct Case {
@@ -375,7 +375,7 @@ TEST(AviFrames, HeaderListSizeDecidesWhereTheWalkStarts) {
     Bytes b = original;
     Put32(b, 16, c.header_list_size);
     const auto path = dir / "walk.avi";
-    WriteFileBytes(path, b);
+    WriteFileData(path, b);
     const ReadResult r = ReadAll(path);
     ASSERT_EQ(r.open, kAviOk);
     EXPECT_EQ(r.frames.size(), c.frames);
@@ -408,11 +408,11 @@ TEST(AviFrames, TruncatedFilesGiveTheWholeFramesBeforeTheCut) {
     o.frames_per_riff = 3;
     const auto good = dir / "good.avi";
     WriteNumberedAvi(good, o, 8);
-    const Bytes original = ReadFileBytes(good);
+    const Bytes original = ReadFileData(good);
     for (std::size_t cut = 1024; cut < original.size(); cut += 37) {
       SCOPED_TRACE("cut at " + std::to_string(cut));
       const auto path = dir / "cut.avi";
-      WriteFileBytes(path, Bytes(original.begin(), original.begin() + static_cast<long>(cut)));
+      WriteFileData(path, Bytes(original.begin(), original.begin() + static_cast<long>(cut)));
       const ReadResult r = ReadAll(path);
       ASSERT_EQ(r.open, kAviOk);
       EXPECT_EQ(r.codes.back(), kAviEnd);
@@ -430,7 +430,7 @@ TEST(AviFrames, RandomlyDamagedFilesEndWithACode) {
   o.frames_per_riff = 3;
   const auto good = dir / "good.avi";
   WriteNumberedAvi(good, o, 8);
-  const Bytes original = ReadFileBytes(good);
+  const Bytes original = ReadFileData(good);
   const std::set<int> known = {kAviOk, kAviShortFrameChunk, kAviEnd};
   std::mt19937 random(20261210);
   for (int trial = 0; trial < 300; ++trial) {
@@ -444,7 +444,7 @@ TEST(AviFrames, RandomlyDamagedFilesEndWithACode) {
       Put32(b, at, values[random() % 6]);
     }
     const auto path = dir / "damaged.avi";
-    WriteFileBytes(path, b);
+    WriteFileData(path, b);
     // Every step moves at least 8 bytes on, so the walk ends within
     // size / 8 calls.
     const int bound = static_cast<int>(b.size() / 8) + 2;

@@ -353,7 +353,7 @@ TEST_F(ReplayTest, FailuresGiveTheirTexts) {
   const std::filesystem::path garbage = dir_ / "M20240101_000007.avi";
   Bytes noise(50000);
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::uint8_t>(i * 7919 >> 3);
-  testing_avi::WriteFileBytes(garbage, noise);
+  testing_avi::WriteFileData(garbage, noise);
   UseClip(garbage);
   ui_.Clear();
   replay_.PostCommand(kReplayAnalysisStep);

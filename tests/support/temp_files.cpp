@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -33,6 +34,18 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
 void WriteFileBytes(const std::filesystem::path& path,
                     const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::uint8_t> ReadFileData(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileData(const std::filesystem::path& path,
+                   std::span<const std::uint8_t> data) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data.data()),
+             static_cast<std::streamsize>(data.size()));
 }
 
 }  // namespace mr4::test

@@ -1,8 +1,11 @@
 // Temporary directories and whole-file reads and writes for tests.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace mr4::test {
 
@@ -26,5 +29,9 @@ class TempDir {
 
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+// The same for binary fixtures.
+std::vector<std::uint8_t> ReadFileData(const std::filesystem::path& path);
+void WriteFileData(const std::filesystem::path& path,
+                   std::span<const std::uint8_t> data);
 
 }  // namespace mr4::test

@@ -47,36 +47,24 @@ int SearchField(CameraProfile& p, std::span<const LinkedPair> pairs,
   };
 
   double best = MeanPixelResidual(p, pairs);
-  float a = step;
-  while (a > min_step) {
-    // Up, then down. Only a rejected last move is taken back: after 50
-    // accepted moves the field already stands at the best cost found.
-    bool rejected = false;
+  // Moves of `delta` while each lowers the cost, at most
+  // kMovesPerDirection. Only a rejected move is taken back: after the last
+  // accepted one the field already stands at the best cost found.
+  auto run = [&](float delta, bool refit_pointing_on_undo) {
     for (int n = 0; n < kMovesPerDirection; ++n) {
-      move(a);
+      move(delta);
       const double e = MeanPixelResidual(p, pairs);
       if (!(e < best)) {
-        rejected = true;
-        break;
+        undo(-delta, refit_pointing_on_undo);
+        return;
       }
       best = e;
       ++accepted;
     }
-    if (rejected) undo(-a, false);
-
-    rejected = false;
-    for (int n = 0; n < kMovesPerDirection; ++n) {
-      move(-a);
-      const double e = MeanPixelResidual(p, pairs);
-      if (!(e < best)) {
-        rejected = true;
-        break;
-      }
-      best = e;
-      ++accepted;
-    }
-    if (rejected) undo(a, true);
-    a /= 10.0f;
+  };
+  for (float a = step; a > min_step; a /= 10.0f) {
+    run(a, false);  // up
+    run(-a, true);  // then down
   }
   return accepted;
 }

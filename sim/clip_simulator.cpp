@@ -529,6 +529,18 @@ bool WriteText(const fs::path& path, const std::string& text) {
   return std::fclose(f) == 0 && ok;
 }
 
+// Puts the camera at a local clock instant of its own zone.
+void SetClipInstant(CameraProfile& p, const CivilTime& local) {
+  p.clip_y = local.year;
+  p.clip_mo = local.month;
+  p.clip_d = local.day;
+  p.clip_h = local.hour;
+  p.clip_m = local.minute;
+  p.clip_s = local.second;
+  p.clip_tz = p.p_tz;
+  ComputeClipInstantValues(p);
+}
+
 }  // namespace
 
 const char* SimObjectKindName(SimObjectKind kind) {
@@ -598,14 +610,7 @@ SimClipResult SimulateClip(const SimOptions& o, const StarCatalogue& catalogue,
     result.error = "the frame must be at least 16 x 16 with a width divisible by 4";
     return result;
   }
-  p.clip_y = o.trigger.year;
-  p.clip_mo = o.trigger.month;
-  p.clip_d = o.trigger.day;
-  p.clip_h = o.trigger.hour;
-  p.clip_m = o.trigger.minute;
-  p.clip_s = o.trigger.second;
-  p.clip_tz = p.p_tz;
-  ComputeClipInstantValues(p);
+  SetClipInstant(p, o.trigger);
   BuildDistortionTable(p);
   UpdateZeroPoint(p);
 
@@ -807,14 +812,7 @@ SimNightResult SimulateNight(const SimOptions& base, int year, int month, int da
     o.seed = base.seed * 1000003ull + static_cast<std::uint64_t>(i);
     const double mjd = dusk + (i + rng.Range(0.1, 0.9)) * step;
     o.trigger = MjdToCivil(std::floor(mjd * 86400.0) / 86400.0);
-    p.clip_y = o.trigger.year;
-    p.clip_mo = o.trigger.month;
-    p.clip_d = o.trigger.day;
-    p.clip_h = o.trigger.hour;
-    p.clip_m = o.trigger.minute;
-    p.clip_s = o.trigger.second;
-    p.clip_tz = p.p_tz;
-    ComputeClipInstantValues(p);
+    SetClipInstant(p, o.trigger);
     // The showers active now with their radiant well above the horizon.
     std::vector<std::string> active;
     const Table& t = Tables().shower;

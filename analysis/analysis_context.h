@@ -13,13 +13,17 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
 
 #include "analysis/band_pool.h"
+#include "calib/camera_profile.h"
+#include "calib/star_match.h"
 #include "replay/frame_formats.h"
 
 namespace mr4 {
@@ -129,8 +133,12 @@ struct DetectionParameters {
 
 struct AnalysisContext {
   int number = 0;
-  ClipRunValues clip;
+  int clip_row = -1;        // CLIP row of the run's clip, -1 none
+  int current_object = -1;  // OBJ row the pages show, -1 none
+  ClipRunValues clip;       // the run's copy of the clip row's run columns
   DetectionParameters params;
+  CameraProfile profile;    // loaded from the clip row before a run
+  StarData stars;           // the clip's mask stars and their links
 
   // Images (bytes reserved for the largest frame).
   ZeroPages luma_a, luma_b, difference_image, mask_image, marker_image,
@@ -197,6 +205,18 @@ struct AnalysisContext {
   int largest_pixels = 0;
   bool has_largest = false;
   Detection largest{};
+
+  // The clip whose samples the track store holds (-1: none): a result file
+  // rewritten outside a run must carry its own clip's samples.
+  int track_clip_row = -1;
+
+  // Reduction: work arrays of the local fits, the winning shower's
+  // corrected radiant, the open trail log, the run's start.
+  std::array<double, kMaxFields> fit_time{};
+  std::array<double, kMaxFields> fit_angle{};
+  double shower_ra = 0, shower_dec = 0;
+  std::FILE* trail_log = nullptr;
+  std::chrono::steady_clock::time_point run_start{};
 
   std::atomic<int> stop{0};  // raised by the parallel dialog
   std::unique_ptr<BandPool> pool;

@@ -5,12 +5,87 @@
 #include <string>
 
 #include "analysis/detector.h"
+#include "analysis/reduction.h"
+#include "analysis/result_file.h"
 #include "app/error.h"
 #include "app/process_values.h"
 #include "app/settings.h"
+#include "calib/profile_file.h"
+#include "clips/clip_files.h"
 #include "replay/avi_reader.h"
+#include "tables/table.h"
+#include "tables/table_catalogue.h"
 
 namespace mr4 {
+namespace {
+
+DetectionParameters DetectionParametersOf(const CameraProfile& p) {
+  DetectionParameters d;
+  d.f1 = p.p_u4_f1;
+  d.f2 = p.p_u4_f2;
+  d.mins = p.p_u4_mins;
+  d.leap = p.p_u4_leap;
+  d.rm_small = p.p_u4_rm_small;
+  d.dlo = p.p_u4_dloffset;
+  d.maxdps = p.p_u4_dps;
+  d.edeg = p.p_u4_edeg;
+  d.cdlim = p.p_u4_cdlim;
+  d.consR = p.p_u4_consR;
+  return d;
+}
+
+// The values a run corrects go back into the clip row.
+void StoreRunValues(const AnalysisContext& c) {
+  Table& clips = Tables().clip;
+  clips.SetFloat(c.clip_row, clip::kFps, static_cast<float>(c.clip.fps));
+  clips.SetInt(c.clip_row, clip::kHead, c.clip.head);
+  clips.SetInt(c.clip_row, clip::kFrames, c.clip.frames);
+}
+
+constexpr char kCodecMessage[] =
+    " AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit Halvex";
+
+}  // namespace
+
+void SetAnalysisMask(AnalysisContext& c, std::span<const std::uint8_t> mask_bgr) {
+  const std::size_t pixels = std::size_t(c.profile.cx) * c.profile.cy;
+  if (mask_bgr.size() < pixels * 3) {
+    std::memset(c.mask, 0, pixels);
+    return;
+  }
+  for (std::size_t p = 0; p < pixels; ++p) c.mask[p] = mask_bgr[p * 3] & 2;
+}
+
+void LoadClipForRun(AnalysisContext& c, int row, std::span<const std::uint8_t> mask_bgr) {
+  LoadProfileFromRecord(Tables().clip, row, false, c.profile);
+  c.clip_row = row;
+  c.current_object = -1;
+  SetAnalysisMask(c, mask_bgr);
+}
+
+void LoadRunValues(AnalysisContext& c, int row) {
+  const Table& clips = Tables().clip;
+  ClipRunValues& v = c.clip;
+  const int mt = clips.Int(row, clip::kMT);
+  v.has_avi = (mt & KindBit(kKindAvi)) != 0;
+  v.has_wmv = (mt & KindBit(kKindWmv)) != 0;
+  v.frames = clips.Int(row, clip::kFrames);
+  v.fps = clips.Float(row, clip::kFps);
+  v.head = clips.Int(row, clip::kHead);
+  v.codecno = clips.Int(row, clip::kCodecno);
+  v.fourcc = std::string(clips.Text(row, clip::kCodec));
+  v.base_path = (std::filesystem::path(clips.Text(row, clip::kDirectory)) /
+                 std::string(clips.Text(row, clip::kClipName)))
+                    .string();
+  v.yx = clips.Float(row, clip::kYx);
+  v.vx = c.profile.p_vx;
+  v.width = clips.Int(row, clip::kCx);
+  v.height = clips.Int(row, clip::kCy);
+  v.maxLev = clips.Int(row, clip::kMaxLev);
+  v.interlaced = clips.Int(row, clip::kInterlaced);
+  v.bbf = clips.Int(row, clip::kBbf);
+  c.params = DetectionParametersOf(c.profile);
+}
 
 bool PrepareRun(AnalysisContext& c) {
   if (!c.current) return false;
@@ -140,32 +215,52 @@ int RunOwnReader(AnalysisContext& c) {
   if (!detection_frame_read && !c.stop.load(std::memory_order_relaxed))
     return kAnalysisBadInput;
   c.any_detection_frame = detection_frame_read;
-  LinkTracks(c, c.field_counter - 1);
+  ReduceRun(c);
+  TidyObjects(c);
   return kAnalysisOk;
 }
 
 int AnalyzeClip(AnalysisContext& c) {
+  if (c.clip_row < 0) return kAnalysisPrepareFailed;
+  c.run_start = std::chrono::steady_clock::now();
+  LoadRunValues(c, c.clip_row);
   ClipRunValues& clip = c.clip;
   if (!clip.has_avi && !clip.has_wmv) return kAnalysisNoVideo;
   c.frame_cap = std::min(clip.frames, 2000) * (clip.interlaced ? 2 : 1);
   if (!PrepareRun(c)) return kAnalysisPrepareFailed;
+  DeleteClipObjects(c);
+  StoreRunValues(c);
   if (clip.yx < 0.001) {
     ShowError("Invalid profile settings\n%s", clip.base_path.c_str());
     return kAnalysisBadInput;
   }
   if (clip.codecno < 1) {
     // The replay source is wired when the replay run lands.
-    ShowError(" AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit Halvex",
-              clip.fourcc.c_str());
+    ShowError(kCodecMessage, clip.fourcc.c_str());
     return kAnalysisNoReplayVideo;
   }
   const int code = RunOwnReader(c);
+  StoreRunValues(c);
   if (code != 0) {
-    ShowError(" AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit Halvex",
-              clip.fourcc.c_str());
+    ShowError(kCodecMessage, clip.fourcc.c_str());
     return code;
   }
-  return kAnalysisOk;
+  return WriteResultFile(c) ? kAnalysisOk : kAnalysisNotWritten;
+}
+
+void DeleteClipObjects(AnalysisContext& c) {
+  Table& clips = Tables().clip;
+  Table& objects = Tables().obj;
+  std::lock_guard lock(objects.lock());
+  int steps = 0;
+  for (int o = clips.Int(c.clip_row, clip::kOline); o >= 0;) {
+    if (++steps > objects.count()) FatalError("oline link broken");
+    const int next = objects.Int(o, obj::kOlinenext);
+    objects.DeleteRow(o);
+    o = next;
+  }
+  clips.SetInt(c.clip_row, clip::kOline, -1);
+  c.current_object = -1;
 }
 
 }  // namespace mr4

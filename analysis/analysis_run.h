@@ -7,6 +7,9 @@
 // loop reads it once per frame.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "analysis/analysis_context.h"
 
 namespace mr4 {
@@ -20,13 +23,32 @@ enum AnalysisResult : int {
   kAnalysisBadFormat = 13,      // format code not 1, 2 or 4
   kAnalysisNoReplayClip = 81,
   kAnalysisNoReplayVideo = 82,
+  kAnalysisNotWritten = 14,     // the result file could not be written
 };
 
-// The whole run: window, preparation, frame loop, reduction.
+// Loads clip row `row` into the context for a run: its camera profile
+// (LoadProfileFromRecord) and the analysis mask from the clip's mask
+// picture `mask_bgr` (W x H blue-green-red, blue = mask codes; empty: no
+// pixel excluded). Leaves the mask stars alone.
+void LoadClipForRun(AnalysisContext& c, int row, std::span<const std::uint8_t> mask_bgr);
+// The analysis mask from a mask picture: pixels of the area mask (code
+// bit 2) are excluded.
+void SetAnalysisMask(AnalysisContext& c, std::span<const std::uint8_t> mask_bgr);
+
+// The whole run of the context's clip row: the row's run values, window,
+// preparation, frame loop, reduction, tidying and the result file. The
+// profile must be loaded (LoadClipForRun, or a star fit after it).
 int AnalyzeClip(AnalysisContext& c);
+// The run's values of clip row `row` (media flags, frame count, rate,
+// head, format code, FOURCC, paths, frame size, interlace) and the
+// detection parameters of the context's profile.
+void LoadRunValues(AnalysisContext& c, int row);
 // Resets the context for the clip and sets the run's window and radii.
 // False when the context has no images or the frame size is not usable.
 bool PrepareRun(AnalysisContext& c);
+// Deletes the clip's OBJ rows (under the object table's lock) and empties
+// its object chain.
+void DeleteClipObjects(AnalysisContext& c);
 // The frame loop over the own reader; 0 or a failure code.
 int RunOwnReader(AnalysisContext& c);
 

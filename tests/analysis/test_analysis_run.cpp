@@ -10,7 +10,10 @@
 
 #include "analysis/detector.h"
 #include "app/process_values.h"
+#include "clips/clip_files.h"
 #include "sim/avi_writer.h"
+#include "tables/table.h"
+#include "tables/table_catalogue.h"
 
 namespace mr4 {
 namespace {
@@ -31,6 +34,43 @@ std::unique_ptr<AnalysisContext> ClipContext(int w, int h) {
   c->clip.interlaced = 0;
   c->params.consR = 0;
   return c;
+}
+
+// Puts the context's run values into a new clip row, as the scan leaves
+// them, and its detection parameters into its profile; then runs the clip.
+int AnalyzeAsClipRow(AnalysisContext& c) {
+  Table& clips = Tables().clip;
+  const int row = clips.AppendRow();
+  const ClipRunValues& v = c.clip;
+  const fs::path base(v.base_path);
+  clips.SetText(row, clip::kDirectory, base.parent_path().string());
+  clips.SetText(row, clip::kClipName, base.filename().string());
+  clips.SetInt(row, clip::kMT, (v.has_avi ? KindBit(kKindAvi) : 0) |
+                                   (v.has_wmv ? KindBit(kKindWmv) : 0));
+  clips.SetInt(row, clip::kFrames, v.frames);
+  clips.SetFloat(row, clip::kFps, static_cast<float>(v.fps));
+  clips.SetInt(row, clip::kHead, v.head);
+  clips.SetInt(row, clip::kCodecno, v.codecno);
+  clips.SetFloat(row, clip::kYx, static_cast<float>(v.yx));
+  clips.SetInt(row, clip::kCx, v.width);
+  clips.SetInt(row, clip::kCy, v.height);
+  clips.SetInt(row, clip::kMaxLev, v.maxLev);
+  clips.SetInt(row, clip::kInterlaced, v.interlaced);
+  clips.SetInt(row, clip::kBbf, v.bbf);
+  clips.SetInt(row, clip::kOline, -1);
+  CameraProfile& p = c.profile;
+  p.cx = v.width;
+  p.cy = v.height;
+  p.p_vx = static_cast<float>(v.vx);
+  p.p_u4_f1 = c.params.f1;
+  p.p_u4_f2 = c.params.f2;
+  p.p_u4_mins = c.params.mins;
+  p.p_u4_leap = c.params.leap;
+  p.p_u4_rm_small = c.params.rm_small;
+  p.p_u4_dloffset = c.params.dlo;
+  p.p_u4_consR = static_cast<float>(c.params.consR);
+  c.clip_row = row;
+  return AnalyzeClip(c);
 }
 
 TEST(PrepareRun, FrameRateFromFrameHeight) {
@@ -76,13 +116,13 @@ TEST(PrepareRun, DetectionWindow) {
 TEST(AnalyzeClip, FailureCodes) {
   auto c = ClipContext(64, 48);
   c->clip.has_avi = false;
-  EXPECT_EQ(AnalyzeClip(*c), kAnalysisNoVideo);
+  EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisNoVideo);
   c->clip.has_avi = true;
   c->clip.yx = 0.0005;
-  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
+  EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisBadInput);
   c->clip.yx = 1;
   c->clip.base_path = (fs::temp_directory_path() / "mr4-analysis-missing").string();
-  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
+  EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisBadInput);
 }
 
 // A clip with a 3 x 3 blob of level 250 on a flat level 20, moving
@@ -149,7 +189,7 @@ TEST(RunOwnReader, OneTrackOnTheBlobPath) {
     c->clip.base_path = clip.base.string();
     c->clip.frames = clip.frames;
     c->clip.codecno = format == AviPixelFormat::kDib8 ? 4 : 1;
-    ASSERT_EQ(AnalyzeClip(*c), kAnalysisOk);
+    ASSERT_EQ(AnalyzeAsClipRow(*c), kAnalysisOk);
     ASSERT_EQ(c->track_count, 1);
     const Track& t = c->tracks[0];
     EXPECT_EQ(t.first_field, 15);
@@ -177,7 +217,7 @@ TEST(RunOwnReader, InterlacedFieldsInFieldOrder) {
     c->clip.frames = clip.frames;
     c->clip.interlaced = 1;
     c->clip.bbf = bbf;
-    ASSERT_EQ(AnalyzeClip(*c), kAnalysisOk);
+    ASSERT_EQ(AnalyzeAsClipRow(*c), kAnalysisOk);
     ASSERT_EQ(c->track_count, 1);
     const Track& t = c->tracks[0];
     EXPECT_EQ(t.first_field, 30);
@@ -201,7 +241,7 @@ TEST(RunOwnReader, StopDuringFrame3GivesTheFallback) {
   auto c = ClipContext(clip.w, clip.h);
   c->clip.base_path = clip.base.string();
   c->stop = 1;
-  ASSERT_EQ(AnalyzeClip(*c), kAnalysisOk);
+  ASSERT_EQ(AnalyzeAsClipRow(*c), kAnalysisOk);
   EXPECT_EQ(c->track_count, 1);
   EXPECT_EQ(c->tracks[0].pixel_sum, 0);
   fs::remove(clip.base.string() + ".avi");
@@ -215,8 +255,8 @@ TEST(RunOwnReader, ClipEndingBeforeTheWindowFails) {
   auto c = ClipContext(clip.w, clip.h);
   c->clip.base_path = clip.base.string();
   c->clip.frames = 2005;  // unknown: taken from the file
-  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
-  EXPECT_EQ(c->clip.frames, 12);
+  EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisBadInput);
+  EXPECT_EQ(Tables().clip.Int(c->clip_row, clip::kFrames), 12);
   fs::remove(clip.base.string() + ".avi");
 }
 
@@ -246,7 +286,7 @@ TEST(RunOwnReader, UnreadableDetectionFramesFailWithoutResult) {
   auto c = ClipContext(clip.w, clip.h);
   c->clip.base_path = clip.base.string();
   c->clip.frames = clip.frames;
-  EXPECT_EQ(AnalyzeClip(*c), kAnalysisBadInput);
+  EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisBadInput);
   EXPECT_EQ(c->track_count, 0);
   fs::remove(file);
 }

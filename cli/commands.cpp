@@ -109,6 +109,19 @@ const Command kCommands[] = {
      "fitted profile to FILE (a file name in PROF/, or a path). Exits 2 when\n"
      "a clip could not be calibrated.\n",
      RunCalibrate},
+    {"analyze", "analyse clips: star fit, detection, reduction, result files",
+     "usage: mr4 [--home DIR] analyze [--no-star-fit] CLIP...\n"
+     "\n"
+     "Scans the clip directories, then analyses each CLIP named: fits the\n"
+     "camera profile to the stars of the clip's mask picture (N.BMP, else the\n"
+     "capture mask M.BMP), then finds, tracks and measures the objects of its\n"
+     "video, classifies them, associates meteors with showers and writes the\n"
+     "clip's result file. A clip without a mask picture is analysed with the\n"
+     "empty mask. --no-star-fit analyses with the clip's recorded profile.\n"
+     "Prints one line per clip and one per object: class, magnitude, duration\n"
+     "[s], start velocity [deg/s], start and end (ra, dec) [deg], and for\n"
+     "shower members dr [deg], dv [%], Vo [km/s]. Exits 2 when a clip failed.\n",
+     RunAnalyze},
     {"simulate", "write synthetic clips of the real sky (one clip, or a night)",
      "usage: mr4 [--home DIR] simulate --out DIR [--profile FILE]\n"
      "         --time 'YYYY-MM-DD hh:mm:ss' [--shower CODE | --radiant RA,DEC]\n"

@@ -46,6 +46,7 @@ int RunDirs(const CommandContext&, std::span<const std::string>);
 int RunScan(const CommandContext&, std::span<const std::string>);
 int RunProfile(const CommandContext&, std::span<const std::string>);
 int RunCalibrate(const CommandContext&, std::span<const std::string>);
+int RunAnalyze(const CommandContext&, std::span<const std::string>);
 int RunSimulate(const CommandContext&, std::span<const std::string>);
 int RunMove(const CommandContext&, std::span<const std::string>);
 int RunCopy(const CommandContext&, std::span<const std::string>);

@@ -1,0 +1,44 @@
+// One clip from its row to its result file, the way an observer's
+// analysis runs it: the clip's profile and mask picture into a context,
+// the star fit of the camera against the mask's stars, then the analysis
+// run. Used by the headless `analyze` command and by the parallel workers.
+//
+// Runs on the context's worker thread (or the main thread for context 0);
+// the clip table must not change meanwhile except through the run itself.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "analysis/analysis_context.h"
+
+namespace mr4 {
+
+// Outcome of a clip's preparation, before its run.
+enum class ClipPreparation {
+  kReady,          // profile, mask picture and star data loaded
+  kEmptyMask,      // no usable mask picture: the empty mask was used
+  kFailed,         // the clip cannot be prepared (invalid profile, ...)
+};
+
+// Loads clip row `row` into the context: its profile from the row, its
+// mask picture (N.BMP, else M.BMP turned into mask codes) into `mask`
+// (resized to W x H x 3) and the star data. With `allow_empty_mask`, a clip
+// whose mask picture is missing or unreadable gets the empty mask (no
+// excluded pixel, no star) instead of failing.
+ClipPreparation PrepareClip(AnalysisContext& c, int row, bool allow_empty_mask,
+                            std::vector<std::uint8_t>& mask);
+
+// The star fit of the prepared clip (star search, relinking, pointing
+// adjustment, photometric fit). The clip row's `errm` records the fit;
+// the fitted profile is stored into the row so that the result file
+// records the profile the objects were measured with.
+void FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mask);
+
+// Prepare, optionally fit to the stars, and run. Returns the run's
+// result code, or kAnalysisPrepareFailed when the clip could not be
+// prepared.
+int AnalyzeClipRow(AnalysisContext& c, int row, bool star_fit, bool allow_empty_mask,
+                   std::vector<std::uint8_t>& mask);
+
+}  // namespace mr4

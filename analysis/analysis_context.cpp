@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/error.h"
+#include "calib/camera_profile.h"
 
 namespace mr4 {
 
@@ -33,7 +34,7 @@ ZeroPages& ZeroPages::operator=(ZeroPages&& other) noexcept {
 }
 
 AnalysisContext& AnalysisContextAt(int number) {
-  static std::array<AnalysisContext, kContextCount> contexts;
+  static AnalysisContext contexts[kContextCount] = {AnalysisContext(CurrentProfile())};
   if (number < 0 || number >= kContextCount)
     FatalError("analysis context %d does not exist", number);
   contexts[number].number = number;

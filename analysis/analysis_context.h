@@ -132,12 +132,19 @@ struct DetectionParameters {
 };
 
 struct AnalysisContext {
+  AnalysisContext() = default;
+  // A context whose profile is `shared` (context 0: the current profile).
+  explicit AnalysisContext(CameraProfile& shared) : profile(shared) {}
+
   int number = 0;
   int clip_row = -1;        // CLIP row of the run's clip, -1 none
   int current_object = -1;  // OBJ row the pages show, -1 none
   ClipRunValues clip;       // the run's copy of the clip row's run columns
   DetectionParameters params;
-  CameraProfile profile;    // loaded from the clip row before a run
+  CameraProfile own_profile;
+  // The run's camera, loaded from the clip row before a run. Context 0's
+  // is the current profile, the one the pages show and the settings keep.
+  CameraProfile& profile = own_profile;
   StarData stars;           // the clip's mask stars and their links
 
   // Images (bytes reserved for the largest frame).
@@ -209,6 +216,9 @@ struct AnalysisContext {
   // The clip whose samples the track store holds (-1: none): a result file
   // rewritten outside a run must carry its own clip's samples.
   int track_clip_row = -1;
+  // That clip's result file when the store was last written to it or read
+  // from it: after a rescan the same row can be another clip.
+  std::string track_clip_file;
 
   // Reduction: work arrays of the local fits, the winning shower's
   // corrected radiant, the open trail log, the run's start.
@@ -217,6 +227,11 @@ struct AnalysisContext {
   double shower_ra = 0, shower_dec = 0;
   std::FILE* trail_log = nullptr;
   std::chrono::steady_clock::time_point run_start{};
+  double elapsed_seconds = 0;  // run_start to the end of the reduction
+
+  // Tests only: the samples' ra/dec are placed by hand, so the trail fit
+  // takes them as they are instead of measuring them from x, y.
+  bool sky_positions_given = false;
 
   std::atomic<int> stop{0};  // raised by the parallel dialog
   std::unique_ptr<BandPool> pool;

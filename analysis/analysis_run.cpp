@@ -34,6 +34,25 @@ DetectionParameters DetectionParametersOf(const CameraProfile& p) {
   return d;
 }
 
+void CopyDetectionParameters(const CameraProfile& from, CameraProfile& to) {
+  to.p_u4_dps = from.p_u4_dps;
+  to.p_u4_edeg = from.p_u4_edeg;
+  to.p_u4_cdlim = from.p_u4_cdlim;
+  to.p_u4_dloffset = from.p_u4_dloffset;
+  to.p_u4_consR = from.p_u4_consR;
+  to.p_u4_refmag = from.p_u4_refmag;
+  to.p_u4_ddpix = from.p_u4_ddpix;
+  to.p_u4_bvf = from.p_u4_bvf;
+  to.p_u4_dlim = from.p_u4_dlim;
+  to.p_u4_dxoffset = from.p_u4_dxoffset;
+  to.p_u4_dapix = from.p_u4_dapix;
+  to.p_u4_f1 = from.p_u4_f1;
+  to.p_u4_f2 = from.p_u4_f2;
+  to.p_u4_mins = from.p_u4_mins;
+  to.p_u4_leap = from.p_u4_leap;
+  to.p_u4_rm_small = from.p_u4_rm_small;
+}
+
 // The values a run corrects go back into the clip row.
 void StoreRunValues(const AnalysisContext& c) {
   Table& clips = Tables().clip;
@@ -93,10 +112,11 @@ bool PrepareRun(AnalysisContext& c) {
   if (clip.width < 1 || clip.height < 1 || clip.width > kMaxFrameWidth ||
       clip.height > kMaxFrameHeight)
     return false;
-  if (AppSettings().useDlo && c.number != 0) {
+  if (AppSettings().useDlo && &c.profile != &AnalysisContextAt(0).profile) {
     // Detection parameters of the current profile; camera and interlace
     // settings stay those of the clip.
-    c.params = AnalysisContextAt(0).params;
+    CopyDetectionParameters(AnalysisContextAt(0).profile, c.profile);
+    c.params = DetectionParametersOf(c.profile);
   }
   c.width = clip.width;
   c.height = clip.height;

@@ -10,6 +10,7 @@
 
 #include "analysis/detector.h"
 #include "app/process_values.h"
+#include "app/settings.h"
 #include "clips/clip_files.h"
 #include "sim/avi_writer.h"
 #include "tables/table.h"
@@ -111,6 +112,27 @@ TEST(PrepareRun, DetectionWindow) {
     EXPECT_EQ(c->last_detection_field, k.last) << k.frames;
     EXPECT_EQ(c->min_region, k.interlaced ? 1 : 2);
   }
+}
+
+TEST(PrepareRun, UseDloTakesTheCurrentProfilesDetectionParameters) {
+  CameraProfile& current = AnalysisContextAt(0).profile;
+  const CameraProfile kept = current;
+  current.p_u4_dloffset = 17;
+  current.p_u4_mins = 5;
+  current.p_u4_cdlim = 0.25f;
+  for (bool use : {false, true}) {
+    AppSettings().useDlo = use;
+    auto c = ClipContext(720, 480);
+    c->profile.p_u4_dloffset = 10;
+    c->profile.p_vx = 40;
+    ASSERT_TRUE(PrepareRun(*c));
+    EXPECT_EQ(c->params.dlo, use ? 17 : 10);
+    EXPECT_EQ(c->profile.p_u4_dloffset, use ? 17 : 10);
+    EXPECT_EQ(c->profile.p_u4_mins, use ? 5 : 3);
+    EXPECT_EQ(c->profile.p_vx, 40);  // the camera stays the clip's
+  }
+  AppSettings().useDlo = 0;
+  current = kept;
 }
 
 TEST(AnalyzeClip, FailureCodes) {

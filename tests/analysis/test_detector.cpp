@@ -140,6 +140,23 @@ TEST(ProcessField, InterlacedFieldsUseTheirOwnRows) {
   EXPECT_DOUBLE_EQ(c->DetectionAt(1, 0).Lsum, 2 * 750.0);
 }
 
+// Labels are 16-bit: regions beyond the 65,535th of a field are not
+// labelled, so a large region met after them is not the field's largest.
+TEST(ProcessField, RegionsBeyondTheLabelLimitAreIgnored) {
+  constexpr int kWidth = 8192, kPerRow = kWidth / 8, kRowStep = 5;
+  for (const int small_regions : {kMaxRegions - 1, kMaxRegions}) {
+    const int rows = (small_regions + kPerRow - 1) / kPerRow;
+    auto c = SmallContext(kWidth, rows * kRowStep + kRowStep + 1);
+    for (int r = 0; r < small_regions; ++r)
+      for (int i = 0; i < 3; ++i)
+        SetPixel(*c, (r % kPerRow) * 8 + i, (r / kPerRow) * kRowStep, 250);
+    for (int x = 0; x < 10; ++x) SetPixel(*c, x, rows * kRowStep, 250);
+    ProcessField(*c, 0);
+    EXPECT_EQ(c->detection_count[0], kDetectionsPerField);
+    EXPECT_EQ(c->largest_pixels, small_regions < kMaxRegions ? 10 : 3) << small_regions;
+  }
+}
+
 // Track tests put detections straight into the store.
 void Put(AnalysisContext& c, int field, double x, double y, int pixels = 10) {
   Detection d;
@@ -178,6 +195,15 @@ TEST(LinkTracks, GapOfOneFieldIsBridgedGapOfThreeIsNot) {
     EXPECT_EQ(c->tracks[0].sample_count, k.samples_of_first);
     EXPECT_EQ(c->tracks[0].end_field, 21 + (k.tracks == 1 ? 2 : 0));
   }
+}
+
+TEST(LinkTracks, KeepsAtMost199Tracks) {
+  auto c = TrackContext(3);
+  for (int field = 20; field < 23; ++field)
+    for (int i = 0; i < kDetectionsPerField; ++i) Put(*c, field, 15 + 30 * i, 100);
+  LinkTracks(*c, 40);
+  EXPECT_EQ(c->track_count, kTracksKept);
+  EXPECT_EQ(c->tracks[kTracksKept - 1].sample_count, 3);
 }
 
 TEST(LinkTracks, PredictionRadiiAndTies) {
@@ -257,6 +283,7 @@ TEST(LinkTracks, JoinsAcrossTheGapWhenPolesAgree) {
   // poles are 0.5 or 179.5 degrees apart, within consR 1 either way.
   for (int leap : {6, 5}) {
     auto c = TrackContext(3);
+    c->sky_positions_given = true;
     c->params.consR = 1;
     c->params.leap = leap;
     for (int f = 10; f < 15; ++f) {

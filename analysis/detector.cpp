@@ -1,10 +1,15 @@
 #include "analysis/detector.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <numbers>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "analysis/trail_fit.h"
 #include "astro/sky_coordinates.h"
@@ -32,11 +37,194 @@ int FirstFieldRow(const AnalysisContext& c, int band, int parity) {
   return row;
 }
 
+// Difference levels of one band, one table per column position modulo 16:
+// a run of pixels of the same level (mostly 0) then updates 16 counters in
+// turn instead of waiting on one. Level 0 is counted but never read.
+struct LevelCounts {
+  std::uint32_t part[16][256];
+
+  void Clear() { std::memset(part, 0, sizeof part); }
+  void AddTo(std::array<std::int64_t, 256>& hist) const {
+    for (int i = 1; i < 256; ++i) {
+      std::int64_t sum = 0;
+      for (const auto& p : part) sum += p[i];
+      hist[i] = sum;
+    }
+  }
+};
+
+// The difference of one pixel: the sample less the background in single
+// precision, truncated toward zero, 0 when negative or masked. (Clamping
+// before the truncation equals clamping after it.)
+inline std::uint8_t PixelDifference(std::uint8_t cur, float bg, std::uint8_t mask) {
+  float f = static_cast<float>(cur) - bg;
+  f = f < 0.0f ? 0.0f : f;
+  return static_cast<std::uint8_t>(mask ? 0 : static_cast<int>(f));
+}
+
+// Differences of one field row into `diff`, counted into `levels` and, for
+// differences above 100, the sample into `changed`.
+void DifferenceRow(const std::uint8_t* __restrict cur, const float* __restrict bg,
+                   const std::uint8_t* __restrict mask, std::uint8_t* __restrict diff,
+                   int W, LevelCounts& levels, std::array<std::int64_t, 256>& changed) {
+  int x = 0;
+#if defined(__SSE2__)
+  // Sky noise gives mostly levels 1 .. kSmall: a group of 16 whose levels
+  // all lie in 0 .. kSmall is counted in byte lanes, one register per level
+  // (added up before a lane can pass 255); other groups go to the tables.
+  constexpr int kSmall = 8;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low_byte = _mm_set1_epi32(0xFF);
+  const __m128i above_100 = _mm_set1_epi8(101);
+  const __m128i above_small = _mm_set1_epi8(kSmall + 1);
+  __m128i small[kSmall];
+  for (auto& v : small) v = zero;
+  int small_groups = 0;
+  auto flush_small = [&] {
+    for (int l = 0; l < kSmall; ++l) {
+      const __m128i sums = _mm_sad_epu8(small[l], zero);
+      levels.part[0][l + 1] += static_cast<std::uint32_t>(
+          _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+      small[l] = zero;
+    }
+    small_groups = 0;
+  };
+  for (; x + 16 <= W; x += 16) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + x));
+    const __m128i s_lo = _mm_unpacklo_epi8(s, zero), s_hi = _mm_unpackhi_epi8(s, zero);
+    const __m128i w[4] = {_mm_unpacklo_epi16(s_lo, zero), _mm_unpackhi_epi16(s_lo, zero),
+                          _mm_unpacklo_epi16(s_hi, zero), _mm_unpackhi_epi16(s_hi, zero)};
+    __m128i d[4];
+    for (int i = 0; i < 4; ++i) {
+      // max_ps gives its second operand, 0, for a NaN, which the scalar
+      // conversion also turns into a difference of 0.
+      __m128 f = _mm_sub_ps(_mm_cvtepi32_ps(w[i]), _mm_loadu_ps(bg + x + 4 * i));
+      f = _mm_max_ps(f, _mm_setzero_ps());
+      d[i] = _mm_and_si128(_mm_cvttps_epi32(f), low_byte);  // the byte store keeps the low 8 bits
+    }
+    __m128i v = _mm_packus_epi16(_mm_packs_epi32(d[0], d[1]), _mm_packs_epi32(d[2], d[3]));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + x));
+    v = _mm_and_si128(v, _mm_cmpeq_epi8(m, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(diff + x), v);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)) == 0xFFFF) continue;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, above_small), v)) == 0) {
+      for (int l = 0; l < kSmall; ++l)
+        small[l] = _mm_sub_epi8(small[l], _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(l + 1))));
+      if (++small_groups == 255) flush_small();
+      continue;
+    }
+    unsigned bright = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, above_100), v)));
+    // From the register: reading the bytes back right after the 16-byte
+    // store stalls on store forwarding.
+    for (int q = 0; q < 4; ++q) {
+      const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+      v = _mm_srli_si128(v, 4);
+      for (int i = 0; i < 4; ++i) ++levels.part[4 * q + i][(word >> (8 * i)) & 0xFF];
+    }
+    for (; bright != 0; bright &= bright - 1) ++changed[cur[x + std::countr_zero(bright)]];
+  }
+  if (small_groups > 0) flush_small();
+#endif
+  for (; x < W; ++x) {
+    const std::uint8_t d = PixelDifference(cur[x], bg[x], mask[x]);
+    diff[x] = d;
+    ++levels.part[x & 15][d];
+    if (d > 100) ++changed[cur[x]];
+  }
+}
+
+// The lit test of one field row: unlit pixels get difference 0. Returns the
+// number of lit pixels.
+struct LitRule {
+  bool strict;
+  int thrA, thrB, thrC;
+};
+
+int LitRow(const LitRule& rule, const std::uint8_t* __restrict cur,
+           const std::uint8_t* __restrict prev, const std::uint8_t* __restrict mask,
+           std::uint8_t* __restrict diff, int W) {
+  int lit = 0;
+  int x = 0;
+#if defined(__SSE2__)
+  // Every comparison as "at least t" on bytes: max(v, t) == v. thrA lies in
+  // 200 .. 251; thrC and thrB may lie beyond the byte range, which `enable`
+  // and `flip` cover: a rise above thrB < 0 is "not a fall of -thrB or more".
+  const __m128i zero = _mm_setzero_si128();
+  auto at_least = [](__m128i v, __m128i t) { return _mm_cmpeq_epi8(_mm_max_epu8(v, t), v); };
+  auto level = [](int t) { return _mm_set1_epi8(static_cast<char>(std::clamp(t, 0, 255))); };
+  const __m128i a = level(rule.thrA + 1), d100 = level(101), d120 = level(121);
+  const __m128i c = level(rule.thrC);
+  const __m128i c_enable = rule.thrC <= 255 ? _mm_set1_epi8(-1) : zero;
+  const bool rising = rule.thrB >= 0;
+  const int b_level = rising ? rule.thrB + 1 : -rule.thrB;
+  const __m128i b = level(b_level);
+  const __m128i b_enable = b_level <= 255 ? _mm_set1_epi8(-1) : zero;
+  const __m128i b_flip = rising ? zero : _mm_set1_epi8(-1);
+  const std::uint8_t* up = rising ? cur : prev;
+  const std::uint8_t* down = rising ? prev : cur;
+  const __m128i one = _mm_set1_epi8(1);
+  __m128i count = zero;  // two 64-bit sums of lit pixels
+  for (; x + 16 <= W; x += 16) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + x));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(diff + x));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + x));
+    __m128i on;
+    if (rule.strict) {
+      on = _mm_and_si128(at_least(d, d100), at_least(s, a));
+    } else {
+      const __m128i change = _mm_subs_epu8(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + x)),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(down + x)));
+      const __m128i by_b = _mm_xor_si128(_mm_and_si128(at_least(change, b), b_enable), b_flip);
+      const __m128i by_c = _mm_and_si128(at_least(d, c), c_enable);
+      on = _mm_or_si128(_mm_and_si128(at_least(s, a), at_least(d, d120)),
+                        _mm_or_si128(by_b, by_c));
+    }
+    on = _mm_and_si128(on, _mm_cmpeq_epi8(m, zero));
+    count = _mm_add_epi64(count, _mm_sad_epu8(_mm_and_si128(on, one), zero));
+    // Most groups do not change (all zero): leaving them unwritten spares
+    // the write-back of their cache lines.
+    const __m128i kept = _mm_and_si128(d, on);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(kept, d)) != 0xFFFF)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(diff + x), kept);
+  }
+  lit = _mm_cvtsi128_si32(count) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(count, count));
+#endif
+  for (; x < W; ++x) {
+    const int d = diff[x];
+    const bool on = rule.strict
+                        ? (mask[x] == 0) & (d > 100) & (cur[x] > rule.thrA)
+                        : (mask[x] == 0) & (((cur[x] > rule.thrA) & (d > 120)) |
+                                            (cur[x] - prev[x] > rule.thrB) | (d >= rule.thrC));
+    lit += on;
+    diff[x] = on ? static_cast<std::uint8_t>(d) : 0;
+  }
+  return lit;
+}
+
+// The first column at or after x whose difference is nonzero, or W.
+inline int NextLit(const std::uint8_t* row, int x, int W) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; x + 16 <= W; x += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    const unsigned unlit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+    if (unlit != 0xFFFF) return x + std::countr_one(unlit);
+  }
+#endif
+  while (x < W && row[x] == 0) ++x;
+  return x;
+}
+
 struct Labeller {
   AnalysisContext& c;
   int W;
+  int first = INT_MAX, last = -1;  // labelled pixels
 
   void AddNew(int q, int k) {
+    first = std::min(first, q);
+    last = std::max(last, q);
     RegionStats& r = c.regions[k];
     const int x = q % W, y = q / W;
     c.label[q] = static_cast<std::uint16_t>(k);
@@ -128,10 +316,15 @@ void ExtractDetection(AnalysisContext& c, const FrameGeometry& geometry,
     const int b = c.BandBegin(band), e = c.BandEnd(band);
     if (b >= e) return;
     ToGreenPlane(geometry, source, b, e, Plane(c, c.current), tables);
-    std::memset(c.label + std::size_t(b) * c.width, 0,
-                std::size_t(e - b) * c.width * sizeof(std::uint16_t));
+    const std::int64_t from = std::max(std::int64_t{b} * c.width, c.label_dirty_begin);
+    const std::int64_t to = std::min(std::int64_t{e} * c.width, c.label_dirty_end);
+    if (from < to)
+      std::memset(c.label + from, 0, std::size_t(to - from) * sizeof(std::uint16_t));
   };
   c.pool->Run(job);
+  // Labels beyond this frame (a larger one earlier) stay marked.
+  c.label_dirty_begin = std::max(c.label_dirty_begin, std::int64_t{c.width} * c.height);
+  if (c.label_dirty_begin >= c.label_dirty_end) c.label_dirty_begin = c.label_dirty_end = 0;
 }
 
 void FinishBackground(AnalysisContext& c) {
@@ -156,51 +349,20 @@ void ProcessField(AnalysisContext& c, int parity) {
   c.difference_histogram.fill(0);
   ClearBandCounts(c);
 
-  // Difference against the background, with its histograms. The row is
-  // first differenced in a branch-free loop (vectorised), then counted into
-  // four interleaved histograms so that runs of equal levels do not wait on
-  // one counter. Level 0 is not counted: no threshold reads it.
+  // Difference against the background, with its histograms, 16 pixels at a
+  // time; groups of 16 zero differences are not counted (level 0 is never
+  // read).
   auto difference = [&](int band) {
-    auto& changed = c.band_counts[band].a;
-    auto& diff_hist = c.band_counts[band].b;
-    std::uint32_t part[4][256];
-    std::memset(part, 0, sizeof part);
+    LevelCounts levels;
+    levels.Clear();
     const int W = c.width;  // a local: byte stores cannot alias it
     const int end = c.BandEnd(band);
     for (int y = FirstFieldRow(c, band, parity); y < end; y += step) {
       const std::size_t row = std::size_t(y) * W;
-      const std::uint8_t* __restrict cur = c.current + row;
-      const std::uint8_t* __restrict mask = c.mask + row;
-      const float* __restrict bg = c.background + row;
-      std::uint8_t* __restrict diff = c.difference + row;
-      // Truncation toward zero after clamping at 0 equals clamping the
-      // truncated value: both give 0 for every negative difference.
-      for (int x = 0; x < W; ++x) {
-        float f = static_cast<float>(cur[x]) - bg[x];
-        f = f < 0.0f ? 0.0f : f;
-        const int d = static_cast<int>(f);
-        diff[x] = static_cast<std::uint8_t>(mask[x] ? 0 : d);
-      }
-      int x = 0;
-      bool any_changed = false;
-      for (; x + 4 <= W; x += 4) {
-        const int d0 = diff[x], d1 = diff[x + 1], d2 = diff[x + 2], d3 = diff[x + 3];
-        ++part[0][d0];
-        ++part[1][d1];
-        ++part[2][d2];
-        ++part[3][d3];
-        any_changed |= (d0 > 100) | (d1 > 100) | (d2 > 100) | (d3 > 100);
-      }
-      for (; x < W; ++x) {
-        ++part[0][diff[x]];
-        any_changed |= diff[x] > 100;
-      }
-      if (any_changed)
-        for (x = 0; x < W; ++x)
-          if (diff[x] > 100) ++changed[cur[x]];
+      DifferenceRow(c.current + row, c.background + row, c.mask + row,
+                    c.difference + row, W, levels, c.band_counts[band].a);
     }
-    for (int i = 1; i < 256; ++i)
-      diff_hist[i] = std::int64_t{part[0][i]} + part[1][i] + part[2][i] + part[3][i];
+    levels.AddTo(c.band_counts[band].b);
   };
   c.pool->Run(difference);
   for (const auto& b : c.band_counts)
@@ -232,35 +394,15 @@ void ProcessField(AnalysisContext& c, int parity) {
   c.thrB = c.noise_level;
 
   // Lit pixels keep their difference; the others get 0.
-  const bool strict = c.top == c.saturation && c.top_count >= 10;
+  const LitRule rule{c.top == c.saturation && c.top_count >= 10, c.thrA, c.thrB, c.thrC};
   auto light = [&](int band) {
     std::int64_t lit = 0;
     const int W = c.width;
-    const int thrA = c.thrA, thrB = c.thrB, thrC = c.thrC;
     const int end = c.BandEnd(band);
     for (int y = FirstFieldRow(c, band, parity); y < end; y += step) {
       const std::size_t row = std::size_t(y) * W;
-      const std::uint8_t* cur = c.current + row;
-      const std::uint8_t* prev = c.previous + row;
-      const std::uint8_t* mask = c.mask + row;
-      std::uint8_t* diff = c.difference + row;
-      if (strict) {
-        for (int x = 0; x < W; ++x) {
-          const int d = diff[x];
-          const bool on = (mask[x] == 0) & (d > 100) & (cur[x] > thrA);
-          lit += on;
-          diff[x] = on ? static_cast<std::uint8_t>(d) : 0;
-        }
-      } else {
-        for (int x = 0; x < W; ++x) {
-          const int d = diff[x];
-          const bool on = (mask[x] == 0) &
-                          (((cur[x] > thrA) & (d > 120)) |
-                           (cur[x] - prev[x] > thrB) | (d >= thrC));
-          lit += on;
-          diff[x] = on ? static_cast<std::uint8_t>(d) : 0;
-        }
-      }
+      lit += LitRow(rule, c.current + row, c.previous + row, c.mask + row,
+                    c.difference + row, W);
     }
     c.band_counts[band].lit = lit;
   };
@@ -275,18 +417,8 @@ void ProcessField(AnalysisContext& c, int parity) {
   for (int y = parity; y < H; y += step) {
     const int y_end = std::min(y + 4 * step, H - 1);
     const std::uint8_t* diff_row = c.difference + std::size_t(y) * W;
-    for (int x = 0; x < W; ++x) {
-      // Skip eight unlit pixels at a time.
-      if ((x & 7) == 0 && x + 8 <= W) {
-        std::uint64_t word;
-        std::memcpy(&word, diff_row + x, 8);
-        if (word == 0) {
-          x += 7;
-          continue;
-        }
-      }
+    for (int x = NextLit(diff_row, 0, W); x < W; x = NextLit(diff_row, x + 1, W)) {
       const int p = y * W + x;
-      if (diff_row[x] == 0) continue;
       int k = c.label[p];
       if (k == 0) {
         if (next_label > kMaxRegions) continue;
@@ -301,6 +433,16 @@ void ProcessField(AnalysisContext& c, int parity) {
       for (int row = y + step; row <= y_end; row += step)
         for (int col = left; col <= right; ++col)
           if (c.difference[row * W + col]) lab.Add(row * W + col, k);
+    }
+  }
+
+  if (lab.first <= lab.last) {
+    if (c.label_dirty_begin >= c.label_dirty_end) {
+      c.label_dirty_begin = lab.first;
+      c.label_dirty_end = lab.last + 1;
+    } else {
+      c.label_dirty_begin = std::min<std::int64_t>(c.label_dirty_begin, lab.first);
+      c.label_dirty_end = std::max<std::int64_t>(c.label_dirty_end, lab.last + 1);
     }
   }
 

@@ -157,6 +157,9 @@ struct AnalysisContext {
   std::uint8_t* marker = nullptr;  // 120 region pixels, 255 centroids
   float* background = nullptr;
   std::uint16_t* label = nullptr;
+  // Labels outside pixels [label_dirty_begin, label_dirty_end) are 0, so
+  // the detection extraction clears only that span.
+  std::int64_t label_dirty_begin = 0, label_dirty_end = 0;
   std::uint16_t* link_x = nullptr;
   std::uint16_t* link_y = nullptr;
   std::uint8_t* raw = nullptr;     // 4 bytes per pixel + 520
@@ -216,8 +219,8 @@ struct AnalysisContext {
   // The clip whose samples the track store holds (-1: none): a result file
   // rewritten outside a run must carry its own clip's samples.
   int track_clip_row = -1;
-  // That clip's result file when the store was last written to it or read
-  // from it: after a rescan the same row can be another clip.
+  // That clip's result file, set when the store is read from or written
+  // to it: after a rescan the same row can be another clip.
   std::string track_clip_file;
 
   // Reduction: work arrays of the local fits, the winning shower's

@@ -31,8 +31,12 @@ enum AnalysisResult : int {
 // picture `mask_bgr` (W x H blue-green-red, blue = mask codes; empty: no
 // pixel excluded). Leaves the mask stars alone.
 void LoadClipForRun(AnalysisContext& c, int row, std::span<const std::uint8_t> mask_bgr);
-// The analysis mask from a mask picture: pixels of the area mask (code
-// bit 2) are excluded.
+// The mask code bit of pixels outside the detection area: a capture mask
+// has it everywhere but around the pixels the capture program marked (and
+// always on its time-stamp band); painting the detection area clears it.
+inline constexpr std::uint8_t kOutsideDetectionArea = 4;
+// The analysis mask from a mask picture: pixels outside the detection area
+// are excluded.
 void SetAnalysisMask(AnalysisContext& c, std::span<const std::uint8_t> mask_bgr);
 
 // The whole run of the context's clip row: the row's run values, window,

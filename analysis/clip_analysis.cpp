@@ -45,7 +45,6 @@ void FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mask) {
   const CameraProfile recorded = c.profile;
   const StarFitResult fit = StarFitSequence(StarMap(), recorded, mask, c.profile, c.stars);
   clips.SetFloat(c.clip_row, clip::kErrm, static_cast<float>(fit.photometry.errm));
-  StoreProfileToRecord(c.profile, clips, c.clip_row);
 }
 
 int AnalyzeClipRow(AnalysisContext& c, int row, bool star_fit, bool allow_empty_mask,

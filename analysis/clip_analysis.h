@@ -30,9 +30,9 @@ ClipPreparation PrepareClip(AnalysisContext& c, int row, bool allow_empty_mask,
                             std::vector<std::uint8_t>& mask);
 
 // The star fit of the prepared clip (star search, relinking, pointing
-// adjustment, photometric fit). The clip row's `errm` records the fit;
-// the fitted profile is stored into the row so that the result file
-// records the profile the objects were measured with.
+// adjustment, photometric fit) into the context's profile. The clip row's
+// `errm` records the fit; the result file stores the fitted profile into
+// the row, so that it records the profile the objects were measured with.
 void FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mask);
 
 // Prepare, optionally fit to the stars, and run. Returns the run's

@@ -30,7 +30,8 @@ FramePoint ProjectToFrame(const AnalysisContext& c, double ra, double dec);
 // The ground point of object row `object_row` of `objects` for the station
 // of clip row `clip_row`: end 1 the start point, otherwise the end point.
 // Writes that end's lng, lat, h, dist and gd columns; returns the ground
-// distance.
+// distance. A negative height stands for the default height of that end
+// ("AP.a_km1", "AP.a_km2"). Takes the object table's lock.
 double GroundPoint(const Table& clips, int clip_row, Table& objects, int object_row,
                    int end);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "analysis/measurement.h"
 #include "astro/sky_coordinates.h"
 
 namespace mr4 {
@@ -35,6 +36,7 @@ GreatCircleFit FitGreatCircle(AnalysisContext& c, Track& track, double limit) {
       continue;
     }
     s.pass = 1;
+    if (!c.sky_positions_given) MeasureSample(c, s);
     // Right ascension unwrapped from the first measured sample, so that a
     // trail across 0h spans its own length, not the rest of the sky.
     const double ra = measured == 0 ? (ra_first = s.ra) : ra_first + Wrap180(s.ra - ra_first);

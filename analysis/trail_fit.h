@@ -2,8 +2,8 @@
 // nearest point on the circle and distance from it.
 //
 // Runs on the context's run thread; changes the track (pole, passed count)
-// and its samples (pass, ra_mod, dec_mod, err). Angles in degrees. The
-// samples' ra and dec must already be measured.
+// and its samples (az, ev, ra, dec of the fitted ones, measured through the
+// context's profile; pass, ra_mod, dec_mod, err). Angles in degrees.
 #pragma once
 
 #include "analysis/analysis_context.h"

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "analysis/analysis_context.h"
+#include "analysis/showers.h"
 #include "app/error.h"
 #include "app/process_values.h"
 #include "app/settings.h"
@@ -134,9 +135,9 @@ bool StartUp(const StartupOptions& options) {
     std::error_code exists_ec;
     return std::filesystem::exists(ProfileFile(profile), exists_ec);
   });
-  // Step 19: the shower catalogue (its preparation for the year "AP.Y"
-  // belongs to the shower association).
+  // Step 19: the shower catalogue, prepared for the year "AP.Y".
   LoadShowerCatalogue(app.home, settings.catalog);
+  PrepareShowerTable(settings.Y);
   // Step 20: the replay thread (it sets replay_ended when it ends).
   StartReplayThread();
   return true;

@@ -178,4 +178,15 @@ SpherePoint MapToGround(const GroundMapProjection& map, int x, int y) {
   return out;
 }
 
+double ZenithAttractedElevation(double ev, double vg) {
+  if (!(vg > kSlowestShower)) return ev;
+  const double v = std::sqrt(vg * vg + kEscapeSpeedSquared);
+  // Half the geocentric zenith distance s and t with sin t = sin s vg / v:
+  // the zenith distance seen is s + t (Schiaparelli's zenith attraction,
+  // tan((z - z_seen) / 2) = (v - vg) / (v + vg) tan(z_seen / 2)).
+  const double s = (90.0 - ev) / 2.0 * kDegToRad;
+  const double t = ClampedAsin(std::sin(s) * vg / v);
+  return ev + (s - t) * kRadToDeg;
+}
+
 }  // namespace mr4

@@ -73,6 +73,16 @@ struct ShowerRadiant {
 EquatorialPoint RadiantAtSolarLongitude(const ShowerRadiant& shower,
                                         double solar_longitude);
 
+// The square of the escape-speed term of a meteor's speed at the
+// atmosphere: v^2 = vg^2 + this [(km/s)^2].
+inline constexpr double kEscapeSpeedSquared = 124.98;
+// Showers of this geocentric speed or less have no speed of their own.
+inline constexpr double kSlowestShower = 0.1;  // [km/s]
+// The elevation at which a radiant of geocentric elevation `ev` is seen by
+// meteors of geocentric speed `vg`: the Earth's gravity bends their paths
+// so that the radiant seen lies nearer the zenith. Unchanged for vg <= 0.1.
+double ZenithAttractedElevation(double ev, double vg);
+
 // The ground map's gnomonic projection about its centre.
 struct GroundMapProjection {
   int width = 0;      // px

@@ -100,7 +100,7 @@ int ReadResultObjects(const std::filesystem::path& path, int row) {
   Table& clips = Tables().clip;
   Table& objects = Tables().obj;
   if (row < 0 || row >= clips.count()) FatalError("readXML: line%d not exist", row);
-  std::optional<std::string> text = ReadRecordText(path);
+  std::optional<std::string> text = ReadRecordText(path, kResultFileMaxBytes);
   if (!text) return 0;
   int count = 0;
   {

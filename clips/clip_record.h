@@ -26,7 +26,10 @@ int ReadCaptureRecord(const std::filesystem::path& path, int row);
 // Reads the result file at `path`: its `meridra_record` into the clip row
 // (`drop` is first set to -1), then each `mr2_object` into a new OBJ row
 // chained from the row's `oline`, sets `o` and summarises the objects.
-// Returns the number of objects; 0 for a missing file or element.
+// Returns the number of objects; 0 for a missing file or element, or a file
+// of kResultFileMaxBytes or more. Every `mr2_object` element becomes a row,
+// even a broken one, so that object k stays the owner of the file's k-th
+// trail.
 int ReadResultObjects(const std::filesystem::path& path, int row);
 
 // Recomputes `class`, `mag`, `sec`, `cdegmax` and `avmin` of clip row `row`

@@ -23,7 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double kEarthRadius = 6371.0;      // [km]
-constexpr double kEscapeSpeed = 11.2;        // [km/s]
 constexpr double kMarkPeak = 6.0;            // star peak above the sky the capture marks
 constexpr double kMarkFraction = 0.15;       // of the peak: the marked pixels of a star
 constexpr double kEventLevel = 6.0;          // object signal seen as the event (red)
@@ -367,6 +366,7 @@ bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track*
 
   // The meteor: a straight line in the atmosphere away from the radiant.
   double ra = o.radiant.ra, dec = o.radiant.dec, speed = o.radiant.speed;
+  double vg = 0.0;  // a shower's: its meteors come from the radiant as seen
   truth->shower = o.radiant.shower.empty() ? "spo" : o.radiant.shower;
   if (truth->shower != "spo") {
     ShowerAtDate s;
@@ -374,7 +374,7 @@ bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track*
       *error = "unknown shower code " + truth->shower;
       return false;
     }
-    if (!o.radiant.given) ra = s.ra, dec = s.dec;
+    if (!o.radiant.given) ra = s.ra, dec = s.dec, vg = s.vg;
     if (speed <= 0) speed = s.speed;
   } else if (!o.radiant.given) {
     const EquatorialPoint eq = HorizontalToEquatorial(
@@ -384,7 +384,10 @@ bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track*
     dec = eq.dec;
   }
   if (speed <= 0) speed = rng.Range(15.0, 70.0);
-  const HorizontalPoint rad = EquatorialToHorizontal(p.ClipMjdTt, p.ClipLst, p.p_lat, ra, dec);
+  HorizontalPoint rad = EquatorialToHorizontal(p.ClipMjdTt, p.ClipLst, p.p_lat, ra, dec);
+  // Gravity bends the paths of a shower's meteors: their radiant is seen
+  // nearer the zenith than the geocentric one.
+  rad.ev = ZenithAttractedElevation(rad.ev, vg);
   if (rad.ev < 1.0) {
     *error = "the radiant is below the horizon at that time";
     return false;
@@ -593,7 +596,8 @@ bool LookUpShower(const std::string& code, double sol, ShowerAtDate* out) {
     const double vg = t.Float(r, shower::kVg);
     out->ra = eq.ra;
     out->dec = eq.dec;
-    out->speed = std::sqrt(vg * vg + kEscapeSpeed * kEscapeSpeed);
+    out->vg = vg;
+    out->speed = std::sqrt(vg * vg + kEscapeSpeedSquared);
     const double a = t.Float(r, shower::kSol1), b = t.Float(r, shower::kSol2);
     out->active = a <= b ? (sol >= a && sol <= b) : (sol >= a || sol <= b);
     return true;

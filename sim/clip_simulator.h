@@ -112,6 +112,7 @@ SimClipResult SimulateClip(const SimOptions& options, const StarCatalogue& catal
 // longitude, from the process's shower table. False for an unknown code.
 struct ShowerAtDate {
   double ra = 0.0, dec = 0.0, speed = 0.0;
+  double vg = 0.0;      // geocentric speed [km/s]
   bool active = false;  // the solar longitude lies in the activity range
 };
 bool LookUpShower(const std::string& code, double solar_longitude, ShowerAtDate* out);

@@ -138,28 +138,30 @@ int ParseAttributes(std::string& text, std::size_t start, Table& table, int row)
   return static_cast<int>(attributes.size());
 }
 
-std::optional<std::string> ReadRecordText(const std::filesystem::path& path) {
+std::optional<std::string> ReadRecordText(const std::filesystem::path& path,
+                                          std::uintmax_t max_bytes) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
   std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) return std::nullopt;
-  if (size >= kRecordFileMaxBytes) {
+  if (size >= max_bytes) {
     ShowError("readXML: file too big\n%s", path.c_str());
     return std::nullopt;
   }
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return std::nullopt;
   std::string text;
+  text.reserve(static_cast<std::size_t>(size));
   char buffer[65536];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
     text.append(buffer, n);
-    if (text.size() >= kRecordFileMaxBytes) break;  // grew while being read
+    if (text.size() >= max_bytes) break;  // grew while being read
   }
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) return std::nullopt;
-  if (text.size() >= kRecordFileMaxBytes) {
+  if (text.size() >= max_bytes) {
     ShowError("readXML: file too big\n%s", path.c_str());
     return std::nullopt;
   }

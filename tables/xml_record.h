@@ -16,6 +16,7 @@
 // table (OBJ under its lock).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@
 namespace mr4 {
 
 inline constexpr std::uintmax_t kRecordFileMaxBytes = 1000000;
+// Result files hold every trail sample (about 230 bytes each) and pass the
+// record limit from about 4,000 samples; their readers allow this much.
+inline constexpr std::uintmax_t kResultFileMaxBytes = std::uintmax_t{256} << 20;
 // An element holds at most this many attributes ("readXML too many param").
 inline constexpr int kMaxRecordAttributes = 999;
 
@@ -38,8 +42,10 @@ inline constexpr int kMaxRecordAttributes = 999;
 int ParseAttributes(std::string& text, std::size_t start, Table& table, int row);
 
 // The bytes of a record file; nullopt when it does not exist or cannot be
-// read, or (after "readXML: file too big\n%s") when it is too big.
-std::optional<std::string> ReadRecordText(const std::filesystem::path& path);
+// read, or (after "readXML: file too big\n%s") when it holds `max_bytes` or
+// more.
+std::optional<std::string> ReadRecordText(const std::filesystem::path& path,
+                                          std::uintmax_t max_bytes = kRecordFileMaxBytes);
 
 // The position just after the first "<" + `element` (the character after
 // the name is not examined), or npos.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,10 +13,19 @@
 #include "analysis/detector.h"
 #include "app/process_values.h"
 #include "app/settings.h"
+#include "astro/sky_coordinates.h"
+#include "calib/profile_file.h"
+#include "calib/profile_fit.h"
+#include "calib/still_image.h"
 #include "clips/clip_files.h"
+#include "clips/clip_record.h"
+#include "replay/avi_reader.h"
 #include "sim/avi_writer.h"
+#include "sim/clip_simulator.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
+#include "tests/calib/synthetic_sky.h"
+#include "tests/support/temp_files.h"
 
 namespace mr4 {
 namespace {
@@ -59,10 +70,14 @@ int AnalyzeAsClipRow(AnalysisContext& c) {
   clips.SetInt(row, clip::kInterlaced, v.interlaced);
   clips.SetInt(row, clip::kBbf, v.bbf);
   clips.SetInt(row, clip::kOline, -1);
+  // A camera with a clip instant, so that the objects are measured on the
+  // sky as a loaded clip's would be.
   CameraProfile& p = c.profile;
+  p = testing::MakeSkyProfile();
   p.cx = v.width;
   p.cy = v.height;
   p.p_vx = static_cast<float>(v.vx);
+  testing::Refresh(p);
   p.p_u4_f1 = c.params.f1;
   p.p_u4_f2 = c.params.f2;
   p.p_u4_mins = c.params.mins;
@@ -223,6 +238,20 @@ TEST(RunOwnReader, OneTrackOnTheBlobPath) {
       EXPECT_NEAR(d.x, clip.X(d.field) + 1.5, 1.0) << d.field;
       EXPECT_NEAR(d.y, clip.Y(d.field) + 1.5, 1.0) << d.field;
     }
+    // One object, chained from the clip row, for the one track.
+    const Table& clips = Tables().clip;
+    const Table& objects = Tables().obj;
+    const int o = clips.Int(c->clip_row, clip::kOline);
+    ASSERT_GE(o, 0);
+    EXPECT_EQ(objects.Int(o, obj::kOlinenext), -1);
+    EXPECT_EQ(objects.Int(o, obj::kCline), c->clip_row);
+    EXPECT_EQ(objects.Int(o, obj::kFs), 15);
+    EXPECT_EQ(objects.Int(o, obj::kFe), clip.frames - 1);
+    EXPECT_EQ(objects.Int(o, obj::kSN), clip.frames - 15);
+    EXPECT_EQ(objects.Int(o, obj::kPix), t.pixel_sum);
+    EXPECT_EQ(objects.Text(o, obj::kClass), "spo");  // a steady straight trail
+    EXPECT_EQ(clips.Int(c->clip_row, clip::kO), 1);
+    EXPECT_EQ(clips.Text(c->clip_row, clip::kClass), "spo");
     fs::remove(clip.base.string() + ".avi");
   }
 }
@@ -311,6 +340,107 @@ TEST(RunOwnReader, UnreadableDetectionFramesFailWithoutResult) {
   EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisBadInput);
   EXPECT_EQ(c->track_count, 0);
   fs::remove(file);
+}
+
+// A simulated Perseid seen by the synthetic-sky camera, run from its clip
+// row with the true camera: the object's ends lie on the true trail.
+TEST(AnalyzeClip, SimulatedMeteorLiesOnItsTrueTrail) {
+  App().yuv = BuildYuvTables();
+  LoadShowerCatalogue(fs::path(MR4_SOURCE_DIR) / "data", "V14.jx.csv");
+  test::TempDir dir("mr4-analysis-sim");
+  SimOptions o;
+  o.profile = testing::MakeSkyProfile();
+  o.profile.p_inter = 0;
+  o.trigger = {2024, 8, 12, 23, 15, 30.0f};
+  o.radiant.shower = "PER";
+  o.mag_peak = -1.0;
+  o.mag_ends = 2.0;
+  o.head = 30;
+  o.tail = 10;
+  o.format = AviPixelFormat::kDib8;
+  const SimClipResult r = SimulateClip(o, StarCatalogue{}, dir.path());
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.objects.size(), 1u);
+  const SimObjectTruth& truth = r.objects[0];
+
+  Table& clips = Tables().clip;
+  const int row = clips.AppendRow();
+  clips.SetText(row, clip::kDirectory, dir.path().string());
+  clips.SetText(row, clip::kClipName, r.base);
+  clips.SetInt(row, clip::kMT, KindBit(kKindAvi));
+  clips.SetInt(row, clip::kOline, -1);
+  clips.SetInt(row, clip::kCodecno, ProbeAviFormat(dir / (r.base + ".avi")).code);
+  ASSERT_GT(ReadCaptureRecord(dir / (r.base + ".xml"), row), 0);
+  StoreProfileToRecord(o.profile, clips, row);
+
+  auto c = std::make_unique<AnalysisContext>();
+  AllocateAnalysisContext(*c);
+  c->number = 1;
+  // The capture mask in mask codes: the detection area lies around the
+  // pixels the capture marked, never on the time-stamp band, whose
+  // changing digits would raise the noise level above the meteor.
+  std::vector<std::uint8_t> mask(std::size_t(720) * 480 * 3);
+  ImageBuffer picture{mask, 0, 0};
+  ASSERT_EQ(ReadStillBmp(dir / (r.base + "M.BMP"), picture), ImageStatus::kOk);
+  const int sipos = clips.Int(row, clip::kSipos), sisize = clips.Int(row, clip::kSisize);
+  ConvertCaptureMask(mask, 720, 480, clips.Int(row, clip::kDapix), sipos, sisize);
+  LoadClipForRun(*c, row, mask);
+  ASSERT_EQ(AnalyzeClip(*c), kAnalysisOk);
+
+  // The meteor is the brightest object; its ends, measured from the frame,
+  // lie on the true trail and where the meteor was at their fields' times
+  // (the faint first and last frames of the truth may be missed).
+  const Table& objects = Tables().obj;
+  int meteor = -1;
+  for (int k = clips.Int(row, clip::kOline); k >= 0; k = objects.Int(k, obj::kOlinenext))
+    if (meteor < 0 || objects.Float(k, obj::kMag) < objects.Float(meteor, obj::kMag)) meteor = k;
+  ASSERT_GE(meteor, 0);
+  EXPECT_NE(objects.Text(meteor, obj::kClass).substr(0, 1), "_")
+      << objects.Text(meteor, obj::kClass);
+  constexpr double kDeg = 3.14159265358979323846 / 180;
+  auto unit = [](double az, double ev) {
+    return std::array<double, 3>{std::cos(ev * kDeg) * std::sin(az * kDeg),
+                                 std::cos(ev * kDeg) * std::cos(az * kDeg), std::sin(ev * kDeg)};
+  };
+  const auto a = unit(truth.start.az, truth.start.ev), b = unit(truth.end.az, truth.end.ev);
+  std::array<double, 3> pole{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                             a[0] * b[1] - a[1] * b[0]};
+  const double norm = std::sqrt(pole[0] * pole[0] + pole[1] * pole[1] + pole[2] * pole[2]);
+  // The true direction at time t along the true arc (uniform in angle: the
+  // meteor's angular speed changes little over its flight).
+  const double arc = std::acos(std::clamp(a[0] * b[0] + a[1] * b[1] + a[2] * b[2], -1.0, 1.0));
+  auto truth_at = [&](double t) {
+    const double q = (t - truth.start.t) / (truth.end.t - truth.start.t);
+    const double wa = std::sin((1 - q) * arc) / std::sin(arc);
+    const double wb = std::sin(q * arc) / std::sin(arc);
+    return std::array<double, 3>{wa * a[0] + wb * b[0], wa * a[1] + wb * b[1],
+                                 wa * a[2] + wb * b[2]};
+  };
+  // A sample is the meteor's centroid over its frame's exposure: compared
+  // with the truth half a frame after the field's time. The first and last
+  // frames are faint and only partly lit, so "along" is looser than
+  // "across".
+  const double frame = 1 / clips.Float(row, clip::kFps);
+  const double fs_time = objects.Float(meteor, obj::kDelay);
+  struct End {
+    const char* name;
+    int az, ev;
+    double t;  // the time of the end's field [s]
+  };
+  for (const End& e :
+       {End{"start", obj::kAz1, obj::kEv1, fs_time},
+        End{"end", obj::kAz2, obj::kEv2, fs_time + objects.Float(meteor, obj::kSec)}}) {
+    const auto u = unit(objects.Float(meteor, e.az), objects.Float(meteor, e.ev));
+    const auto w = truth_at(e.t + 0.5 * frame);
+    const double across =
+        std::fabs(std::asin((u[0] * pole[0] + u[1] * pole[1] + u[2] * pole[2]) / norm)) / kDeg;
+    const double along =
+        std::acos(std::clamp(u[0] * w[0] + u[1] * w[1] + u[2] * w[2], -1.0, 1.0)) / kDeg;
+    EXPECT_LT(across, 0.05) << e.name;
+    EXPECT_LT(along, 0.3) << e.name << " (the meteor moves "
+                          << arc / kDeg * frame / (truth.end.t - truth.start.t)
+                          << " deg per frame)";
+  }
 }
 
 TEST(AnalysisContext, ImagesCostNothingUntilTouched) {

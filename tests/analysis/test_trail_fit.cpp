@@ -5,12 +5,15 @@
 #include <cmath>
 
 #include "tests/analysis/analysis_fixture.h"
+#include "tests/analysis/sky_trail.h"
 
 namespace mr4 {
 namespace {
 
-// A track whose samples sit at the given sky positions, one per field.
+// A track whose samples sit at the given sky positions, one per field
+// (taken as they are, not measured).
 Track& SkyTrack(AnalysisContext& c, const std::vector<std::pair<double, double>>& radec) {
+  c.sky_positions_given = true;
   Track& t = c.tracks[0];
   t.sample_count = 0;
   for (std::size_t i = 0; i < radec.size(); ++i) {
@@ -65,6 +68,33 @@ TEST(FitGreatCircle, LimitExcludesSamplesAndAllExcludedGivesMinusOne) {
   EXPECT_EQ(t.passed_count, 0);
   t.sample_count = 0;
   EXPECT_EQ(FitGreatCircle(*c, t, 0).mean_residual, -1);
+}
+
+TEST(FitGreatCircle, MeasuresTheSamplesThroughTheProfile) {
+  // Samples on the circle through (320, 40) heading 120 deg, placed in the
+  // frame by a 20 deg camera: the fit finds them back on the sky.
+  auto c = testing::SmallContext(720, 480);
+  c->field_rate = 30;
+  c->profile = testing::PointedProfile(322, 39, 20);
+  const testing::TrueTrail truth = testing::PlaceTrail(*c, 320, 40, 120, 15, 10, 20);
+  Track& t = c->tracks[0];
+  t.sample_count = 0;
+  for (int f : truth.fields) t.samples[t.sample_count++] = f * kDetectionsPerField;
+  const GreatCircleFit fit = FitGreatCircle(*c, t, 0);
+  EXPECT_LT(fit.mean_residual, 1e-3);
+  EXPECT_EQ(t.passed_count, 10);
+  for (int i = 0; i < 10; ++i) {
+    const Detection& s = c->Sample(t.samples[i]);
+    EXPECT_NEAR(s.ra, truth.sky[i].lon, 1e-3) << i;
+    EXPECT_NEAR(s.dec, truth.sky[i].lat, 1e-3) << i;
+  }
+  // The pole is 90 deg from every point of the true circle.
+  for (const SpherePoint& p : {truth.sky.front(), truth.sky.back()}) {
+    const double d = AngularDistance(static_cast<float>(t.pole_ra), static_cast<float>(t.pole_dec),
+                                     static_cast<float>(p.lon), static_cast<float>(p.lat)) *
+                     180 / 3.14159265358979323846;
+    EXPECT_NEAR(d, 90, 1e-3);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "clips/clip_files.h"
 #include "clips/clip_record.h"
+#include "tables/xml_record.h"
 #include "tests/clips/clip_fixture.h"
 
 namespace mr4::test {
@@ -208,6 +209,44 @@ TEST_F(CaptureRecord, ResultPriorityInBothOrders) {
     EXPECT_EQ(clips.Int(row, clip::kCx), 1920);
     EXPECT_EQ(clips.Text(row, clip::kLid), "RESULT");
     EXPECT_EQ(clips.Text(row, clip::kMemo), "rec");
+  }
+}
+
+// Result files hold every trail sample and pass the record limit from about
+// 4,000 samples: the scan reads them up to kResultFileMaxBytes, while
+// capture records keep the record limit.
+TEST_F(CaptureRecord, SizeLimits) {
+  struct Case {
+    const char* what;
+    bool result;
+    std::uintmax_t size;
+    int read;
+  };
+  const Case cases[] = {
+      {"result of the record limit", true, kRecordFileMaxBytes, 3},
+      {"result of twice the record limit", true, 2 * kRecordFileMaxBytes, 3},
+      {"result of its limit", true, kResultFileMaxBytes, 0},
+      {"capture record of the record limit", false, kRecordFileMaxBytes, 0},
+      {"capture record one byte below it", false, kRecordFileMaxBytes - 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui_.Clear();
+    const int row = NewRow();
+    const std::filesystem::path path =
+        c.result ? root_ / "MbigA.XML" : Record("<halvex_record cx=\"720\"/>");
+    if (c.result) WriteText(path, kResult);
+    std::filesystem::resize_file(path, c.size);  // padded with NULs
+    const int n = c.result ? ReadResultObjects(path, row) : ReadCaptureRecord(path, row);
+    EXPECT_EQ(n, c.read);
+    const std::vector<ScriptedUi::Shown> shown = ui_.messages();
+    if (c.read == 0) {
+      // A capture record is refused once for each element tried.
+      ASSERT_EQ(shown.size(), c.result ? 1u : 2u);
+      EXPECT_EQ(shown[0].text, "readXML: file too big\n" + path.native());
+    } else {
+      EXPECT_TRUE(shown.empty());
+    }
   }
 }
 

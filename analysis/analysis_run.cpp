@@ -6,6 +6,7 @@
 
 #include "analysis/detector.h"
 #include "analysis/reduction.h"
+#include "analysis/replay_run.h"
 #include "analysis/result_file.h"
 #include "app/error.h"
 #include "app/process_values.h"
@@ -72,7 +73,7 @@ void SetAnalysisMask(AnalysisContext& c, std::span<const std::uint8_t> mask_bgr)
     std::memset(c.mask, 0, pixels);
     return;
   }
-  for (std::size_t p = 0; p < pixels; ++p) c.mask[p] = mask_bgr[p * 3] & 2;
+  for (std::size_t p = 0; p < pixels; ++p) c.mask[p] = mask_bgr[p * 3] & kOutsideDetectionArea;
 }
 
 void LoadClipForRun(AnalysisContext& c, int row, std::span<const std::uint8_t> mask_bgr) {
@@ -254,12 +255,7 @@ int AnalyzeClip(AnalysisContext& c) {
     ShowError("Invalid profile settings\n%s", clip.base_path.c_str());
     return kAnalysisBadInput;
   }
-  if (clip.codecno < 1) {
-    // The replay source is wired when the replay run lands.
-    ShowError(kCodecMessage, clip.fourcc.c_str());
-    return kAnalysisNoReplayVideo;
-  }
-  const int code = RunOwnReader(c);
+  const int code = clip.codecno < 1 ? RunReplay(c) : RunOwnReader(c);
   StoreRunValues(c);
   if (code != 0) {
     ShowError(kCodecMessage, clip.fourcc.c_str());

@@ -16,6 +16,7 @@
 #include "app/settings.h"
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/scan_range.h"
 #include "cli/text_table.h"
 #include "clips/clip_scan.h"
 #include "tables/cell_text.h"
@@ -109,6 +110,39 @@ int Refuse(const CommandContext& context, const std::string& message) {
 
 }  // namespace
 
+bool ReadScanRange(const ParsedArgs& parsed, Settings* wanted, std::string* error) {
+  if (auto range = parsed.Value("--range")) {
+    if (*range == "all") wanted->dirrange = 0;
+    else if (*range == "range") wanted->dirrange = 1;
+    else if (*range == "latest") wanted->dirrange = 2;
+    else {
+      *error = "--range is all, range or latest, not '" + *range + "'";
+      return false;
+    }
+  }
+  if (auto from = parsed.Value("--from")) {
+    if (!ParseFrom(*from, &wanted->Y, &wanted->M, &wanted->D, &wanted->H)) {
+      *error = "--from wants 'YYYY-MM-DD HH' (years 1900 to 3000), not '" + *from + "'";
+      return false;
+    }
+  }
+  if (auto days = parsed.Value("--days")) {
+    if (!ParseInt(*days, &wanted->days) || wanted->days < 1 || wanted->days > 10000) {
+      *error = "--days wants 1 to 10000, not '" + *days + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+void ApplyScanRange(const Settings& wanted) {
+  Settings& settings = AppSettings();
+  settings = wanted;
+  // "latest" counts back from now, as the Main page does when it is shown
+  // in that mode.
+  if (settings.dirrange == 2) SetLatestStart(settings);
+}
+
 int RunScan(const CommandContext& context, std::span<const std::string> args) {
   ParsedArgs parsed;
   std::string error;
@@ -124,25 +158,8 @@ int RunScan(const CommandContext& context, std::span<const std::string> args) {
   if (!parsed.positionals().empty()) {
     return Refuse(context, "unexpected argument '" + parsed.positionals()[0] + "'");
   }
-  Settings& settings = AppSettings();
-  Settings wanted = settings;
-  if (auto range = parsed.Value("--range")) {
-    if (*range == "all") wanted.dirrange = 0;
-    else if (*range == "range") wanted.dirrange = 1;
-    else if (*range == "latest") wanted.dirrange = 2;
-    else return Refuse(context, "--range is all, range or latest, not '" + *range + "'");
-  }
-  if (auto from = parsed.Value("--from")) {
-    if (!ParseFrom(*from, &wanted.Y, &wanted.M, &wanted.D, &wanted.H)) {
-      return Refuse(context, "--from wants 'YYYY-MM-DD HH' (years 1900 to 3000), not '" +
-                                     *from + "'");
-    }
-  }
-  if (auto days = parsed.Value("--days")) {
-    if (!ParseInt(*days, &wanted.days) || wanted.days < 1 || wanted.days > 10000) {
-      return Refuse(context, "--days wants 1 to 10000, not '" + *days + "'");
-    }
-  }
+  Settings wanted = AppSettings();
+  if (!ReadScanRange(parsed, &wanted, &error)) return Refuse(context, error);
 
   const Table& clips = Tables().clip;
   const ColumnLayout* layout = FindColumnLayout("UC");
@@ -163,10 +180,7 @@ int RunScan(const CommandContext& context, std::span<const std::string> args) {
     }
   }
 
-  // "latest" counts back from now, as the Main page does when it is shown
-  // in that mode.
-  if (wanted.dirrange == 2) SetLatestStart(wanted);
-  settings = wanted;
+  ApplyScanRange(wanted);
 
   ClipLibrary& library = Clips();
   const bool progress = isatty(STDERR_FILENO) != 0;

@@ -198,6 +198,65 @@ const Command kCommands[] = {
      "clip (of the CLIPs named, when any are) by the trash settings, as\n"
      "'mr4 trash' does. Ends with a new scan and one summary line.\n",
      RunDeleteResults},
+    {"export-csv", "write the meteor summary CSV of the scanned clips",
+     "usage: mr4 [--home DIR] [--yes] export-csv [--ctrl-variant] [--with-report]\n"
+     "                                            [--out DIR]\n"
+     "\n"
+     "Scans the clip directories and writes one line per analysed object (the\n"
+     "objects of the result files, except classes __none, __noise, __fast,\n"
+     "__slow and __curve) into M<date>_<hour>_<days>_<lid>_<sid>.csv in\n"
+     "AP.outdir (the documents folder when that does not exist) or DIR: 48\n"
+     "columns, the station's position only in scrambled form. lid and sid are\n"
+     "the current profile's; the name ends with _<lid>.csv when clips of other\n"
+     "stations are among them. --ctrl-variant writes the Ctrl variant (first\n"
+     "column ending in X, the scrambled columns arranged otherwise);\n"
+     "--with-report writes the period report first and replaces existing files\n"
+     "without asking, as the Alt key does. Otherwise an existing file is\n"
+     "replaced only after the question is answered (--yes).\n",
+     RunExportCsv},
+    {"report", "write the period report of the scanned clips' objects",
+     "usage: mr4 [--home DIR] [--yes] report [--out DIR]\n"
+     "\n"
+     "Scans the clip directories and writes the period report over every\n"
+     "object with a class into M<date>_<hour>_<days>_<lid>_<sid>R.csv (with\n"
+     "objects of two stations or more: ..._<lid>R.csv) in AP.outdir or DIR:\n"
+     "the period, meteors and e-class objects per station, hourly and\n"
+     "magnitude counts per class, and the objects in time order. An existing\n"
+     "file is replaced only after the question is answered (--yes).\n",
+     RunReport},
+    {"export-objects", "write every object of the scanned clips with the listed columns",
+     "usage: mr4 [--home DIR] [--yes] export-objects [--out DIR]\n"
+     "\n"
+     "Scans the clip directories and writes OBJ<yyyymmdd>.csv (the date of the\n"
+     "first clip) into AP.outdir or DIR: one line per object of every clip,\n"
+     "the clip's cells followed by the object's, in the columns the utilities\n"
+     "page's lists show (layouts UC5 and UO5 of the settings) and their\n"
+     "number formats. An existing file is replaced only after the question is\n"
+     "answered (--yes).\n",
+     RunExportObjects},
+    {"time-adjust", "shift the recorded start time of clips",
+     "usage: mr4 [--home DIR] [--yes] time-adjust --shift SECONDS CLIP...\n"
+     "\n"
+     "Scans the clip directories and moves the start time of each CLIP named\n"
+     "by SECONDS (negative: earlier), across midnight and month ends as\n"
+     "needed: in its result file A.XML, its capture record .xml and its line\n"
+     "in the capture logs C*.csv of its directory. Only the time values change\n"
+     "in these files. The question is answered by --yes. Ends with a new scan\n"
+     "and one summary line; exits 2 when a file could not be changed.\n",
+     RunTimeAdjust},
+    {"peak-hold", "write the peak-hold picture of a clip's video",
+     "usage: mr4 [--home DIR] [--yes] peak-hold CLIP [--interval N] [--out FILE]\n"
+     "\n"
+     "Scans the clip directories and steps the video of CLIP through the\n"
+     "replay graph, holding every N-th frame (the setting AP.peakf, which\n"
+     "--interval changes and keeps; 1 .. 1000): each byte of the picture is\n"
+     "the largest of that byte over the frames held. Writes the picture as a\n"
+     "24-bit bitmap to FILE, by default the clip's own <clip>P.BMP, which\n"
+     "then becomes the clip's peak-hold still. An existing file is replaced\n"
+     "only after the question is answered (--yes). Prints the file, the\n"
+     "frames seen and held. Exits 2 when the clip has no video or the\n"
+     "picture could not be written.\n",
+     RunPeakHold},
 };
 
 }  // namespace

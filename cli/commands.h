@@ -53,5 +53,10 @@ int RunCopy(const CommandContext&, std::span<const std::string>);
 int RunTrash(const CommandContext&, std::span<const std::string>);
 int RunClean(const CommandContext&, std::span<const std::string>);
 int RunDeleteResults(const CommandContext&, std::span<const std::string>);
+int RunExportCsv(const CommandContext&, std::span<const std::string>);
+int RunReport(const CommandContext&, std::span<const std::string>);
+int RunExportObjects(const CommandContext&, std::span<const std::string>);
+int RunTimeAdjust(const CommandContext&, std::span<const std::string>);
+int RunPeakHold(const CommandContext&, std::span<const std::string>);
 
 }  // namespace mr4::cli

@@ -52,12 +52,15 @@ CReplayThread::~CReplayThread() {
   }
 }
 
-void CReplayThread::PostCommand(int command, std::int64_t argument) {
+std::uint64_t CReplayThread::PostCommand(int command, std::int64_t argument) {
+  std::uint64_t number;
   {
     std::lock_guard<std::mutex> lock(command_mutex_);
     commands_.push_back(Command{command, argument});
+    number = ++posted_;
   }
   command_ready_.notify_one();
+  return number;
 }
 
 void CReplayThread::SetCurrentClip(std::optional<ReplayClip> clip) {
@@ -73,6 +76,11 @@ void CReplayThread::InstallAnalysis(ReplayAnalysisHooks hooks) {
 void CReplayThread::RemoveAnalysis() {
   std::lock_guard<std::mutex> lock(hooks_mutex_);
   hooks_ = ReplayAnalysisHooks{};
+}
+
+bool CReplayThread::AnalysisInstalled() {
+  std::lock_guard<std::mutex> lock(hooks_mutex_);
+  return static_cast<bool>(hooks_.on_frame);
 }
 
 ReplayAnalysisHooks CReplayThread::Hooks() {
@@ -117,6 +125,7 @@ void CReplayThread::Loop() {
       commands_.pop_front();
     }
     Handle(command);
+    ++handled_;
     if (command.command == kReplayQuit) return;
   }
 }

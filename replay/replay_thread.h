@@ -151,11 +151,15 @@ class CReplayThread final : private ReplayGraphListener {
   CReplayThread(const CReplayThread&) = delete;
   CReplayThread& operator=(const CReplayThread&) = delete;
 
-  // Any thread.
-  void PostCommand(int command, std::int64_t argument = 0);
+  // Any thread. PostCommand returns the command's number in posting order
+  // (1, 2, ...); CommandsHandled reaches it once the command is done.
+  std::uint64_t PostCommand(int command, std::int64_t argument = 0);
+  std::uint64_t CommandsHandled() const { return handled_.load(); }
   void SetCurrentClip(std::optional<ReplayClip> clip);
   void InstallAnalysis(ReplayAnalysisHooks hooks);
   void RemoveAnalysis();
+  // True while hooks with a frame function are installed.
+  bool AnalysisInstalled();
   ReplaySnapshot Snapshot() const;
   // True once command 10 has been handled.
   bool ended() const { return ended_.load(); }
@@ -209,6 +213,8 @@ class CReplayThread final : private ReplayGraphListener {
   std::mutex command_mutex_;
   std::condition_variable command_ready_;
   std::deque<Command> commands_;
+  std::uint64_t posted_ = 0;  // under command_mutex_
+  std::atomic<std::uint64_t> handled_{0};
 
   mutable std::mutex clip_mutex_;
   std::optional<ReplayClip> clip_;

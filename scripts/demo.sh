@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The demo: a home directory under the build tree, a simulated night of
-# clips, the scan and the calibration of the first clip.
+# clips, its parallel analysis, the meteor summary CSV and the period report.
 set -euo pipefail
 build=${1:-build}
 build=$(cd "$build" && pwd)
@@ -8,6 +8,7 @@ mr4="$build/cli/mr4"
 # Absolute: the program runs its commands in the home directory.
 home="$build/demo-home"
 clips="$home/clips"
+out="$home/out"
 rm -rf "$home"
 echo "== demo home: $home"
 "$mr4" --home "$home" init
@@ -19,10 +20,18 @@ camera=(cx=720 cy=480 lng=139.7 lat=35.7 alt=30 tz=32400 rot=0 yx=1 dx=0 dy=0
 "$mr4" --home "$home" profile set demo.XML "${camera[@]}" az=136 ev=44 vx=56.5 > /dev/null
 echo "== simulate a night"
 "$mr4" --home "$home" simulate --night --out "$clips" --profile demo_sky.XML \
-    --date 2024-08-12 --clips 6 --head 10 --tail 10 --seed 1
+    --date 2024-08-12 --clips 20 --head 10 --tail 10 --seed 1
 "$mr4" --home "$home" dirs add "$clips" --profile demo.XML
-echo "== scan"
-"$mr4" --home "$home" scan --columns clip_name,frames,fourcc,memo
-first=$(ls "$clips" | grep '\.avi$' | head -n 1)
-echo "== calibrate ${first%.avi}"
-"$mr4" --home "$home" calibrate "${first%.avi}"
+echo "== analyse the night in parallel (star fit, detection, reduction, showers)"
+# Exit status 2 (some clip failed) still lets the exports show what was found.
+status=0
+"$mr4" --home "$home" analyze || status=$?
+if [ "$status" -ne 0 ] && [ "$status" -ne 2 ]; then exit "$status"; fi
+mkdir -p "$out"
+echo "== meteor summary CSV and period report"
+"$mr4" --home "$home" --yes export-csv --out "$out"
+"$mr4" --home "$home" --yes report --out "$out"
+echo "== files written"
+ls "$clips"/*A.XML | sed 's/^/  /'
+ls "$out"/* | sed 's/^/  /'
+exit "$status"

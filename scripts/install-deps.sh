@@ -14,6 +14,11 @@ packages=(
   # replay filter plug-in and its GstHarness tests (gstreamer-check-1.0)
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  # decoders of compressed clips on the replay road (XviD, H.264, WMV, FLV;
+  # H.264 needs the parser of -bad); the tests' encoder x264enc (-ugly) and
+  # gst-launch-1.0 for the speed measurement
+  gstreamer1.0-libav gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
+  gstreamer1.0-tools
 )
 
 missing=()

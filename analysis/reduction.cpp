@@ -17,6 +17,7 @@
 #include "app/process_values.h"
 #include "app/settings.h"
 #include "astro/sky_coordinates.h"
+#include "clips/clip_record.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
 
@@ -392,8 +393,12 @@ void TidyObjects(AnalysisContext& c) {
     }
   }
   // Only the non-meteors of a clip are nothing but noise: kept all then.
-  if (!any_meteor) return;
+  if (!any_meteor || non_meteors.empty()) return;
   for (int o : non_meteors) RemoveObject(c, o);
+  // The clip's class, magnitude and duration were the brightest object's,
+  // which may have gone: the summary describes the objects kept, as the
+  // scan's reading of the result file will.
+  SummariseClipObjects(c.clip_row);
 }
 
 void RemoveObject(AnalysisContext& c, int object_row) {

@@ -472,6 +472,21 @@ TEST_F(Tidying, NonMeteorsGoOnlyBesideAMeteor) {
   }
 }
 
+TEST_F(Tidying, TheClipSummaryDescribesTheObjectsKept) {
+  Build({"__slow", "spo"});
+  Table& objects = Tables().obj;
+  Table& clips = Tables().clip;
+  objects.SetFloat(rows_[0], obj::kMag, -2.0f);  // the brightest goes
+  objects.SetFloat(rows_[1], obj::kMag, 1.5f);
+  objects.SetFloat(rows_[1], obj::kSec, 0.4f);
+  clips.SetText(row_, clip::kClass, "__slow");
+  clips.SetFloat(row_, clip::kMag, -2.0f);
+  TidyObjects(*c_);
+  EXPECT_EQ(clips.Text(row_, clip::kClass), "spo");
+  EXPECT_FLOAT_EQ(clips.Float(row_, clip::kMag), 1.5f);
+  EXPECT_FLOAT_EQ(clips.Float(row_, clip::kSec), 0.4f);
+}
+
 TEST_F(Tidying, RemovingTheFirstAndLastObjects) {
   Build({"a", "b", "c"});
   const int first = rows_[0], last = rows_[2];

@@ -156,7 +156,6 @@ struct RunTally {
   std::vector<int> analysed;
   std::vector<int> skipped;
   std::vector<std::pair<int, int>> failed;  // row, code
-  int not_started = 0;                      // begun after the stop
   long long fields = 0;
 };
 
@@ -263,10 +262,10 @@ int RunAnalyzeLibrary(const CommandContext& context, const ParsedArgs& parsed) {
   RunTally tally;
   run.on_finished = [&](const FinishedClip& done) {
     const SlotOutcome& o = done.outcome;
+    // A clip the stop came before counts with those the stop left.
     if (o.skipped) tally.skipped.push_back(done.row);
-    else if (o.stopped) ++tally.not_started;
     else if (o.code != kAnalysisOk) tally.failed.emplace_back(done.row, o.code);
-    else tally.analysed.push_back(done.row);
+    else if (!o.stopped) tally.analysed.push_back(done.row);
     tally.fields += o.fields;
     if (live) display.Draw(run.Progress());
     else PrintFinished(done);
@@ -289,7 +288,9 @@ int RunAnalyzeLibrary(const CommandContext& context, const ParsedArgs& parsed) {
 
   const ParallelProgress end = run.Progress();
   if (end.eligible == 0) {
-    std::printf("no clip to analyse: none is checked and has a video\n");
+    std::printf(options.unclassified_only
+                    ? "no clip to analyse: none is checked, has a video and is unclassified\n"
+                    : "no clip to analyse: none is checked and has a video\n");
     return kExitOk;
   }
   // The sort keeps the summary's lists in list order, whatever the finish

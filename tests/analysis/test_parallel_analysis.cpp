@@ -135,6 +135,35 @@ TEST_F(ParallelAnalysisTest, ReplayClipsRunInSlotZeroOnTheMainThread) {
   EXPECT_EQ(Sorted(workers), (std::vector<int>{avi1, avi2}));
 }
 
+TEST_F(ParallelAnalysisTest, ReplayClipsDoNotCountOnTheirDrive) {
+  AddClip("wmv", 0, -1, 1, KindBit(kKindWmv));
+  const int a0 = AddClip("A0", 0);
+  const int a1 = AddClip("A1", 0);
+  const int b0 = AddClip("B0", 1);
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool slot0_done = false;
+  std::vector<int> worker_rows;
+  auto runner = [&](int slot, int row) {
+    if (slot == 0) return SlotOutcome{};
+    std::unique_lock lock(mutex);
+    // The replay clip ends first, while drive 0 has a worker.
+    changed.wait(lock, [&] { return slot0_done; });
+    worker_rows.push_back(row);
+    return SlotOutcome{};
+  };
+  ParallelAnalysis run({1, false, 0}, runner, DefaultHeadlessLoop());
+  run.on_finished = [&](const FinishedClip& done) {
+    if (done.slot != 0) return;
+    std::lock_guard lock(mutex);
+    slot0_done = true;
+    changed.notify_all();
+  };
+  run.Run();
+  // Drive 0 is idle again after A0, so it comes first again (drive order).
+  EXPECT_EQ(worker_rows, (std::vector<int>{a0, a1, b0}));
+}
+
 TEST_F(ParallelAnalysisTest, Eligibility) {
   struct Case {
     const char* what;

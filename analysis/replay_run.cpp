@@ -198,10 +198,7 @@ void RestartReplayFor(CReplayThread& replay, const ReplayClip& clip) {
   WaitWithMainLoop([&] { return flushed->load(); }, kBarrierLimit);
 }
 
-static auto T0 = std::chrono::steady_clock::now();
-static void Mark(const char* what) { if (getenv("RRDEBUG")) fprintf(stderr, "%s %.1f\n", what, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count()); T0 = std::chrono::steady_clock::now(); }
 int RunReplay(AnalysisContext& c) {
-  Mark("before");
   if (c.clip_row < 0) return kAnalysisNoReplayClip;
   ClipRunValues& clip = c.clip;
   char media_kind = 0;
@@ -225,7 +222,6 @@ int RunReplay(AnalysisContext& c) {
   current.interlaced = clip.interlaced != 0;
   current.bbf = clip.bbf != 0;
   RestartReplayFor(replay, current);
-  Mark("barrier");
 
   auto run = std::make_shared<ReplayRunState>();
   run->c = &c;
@@ -246,7 +242,6 @@ int RunReplay(AnalysisContext& c) {
   replay.PostCommand(kReplayAnalysisStep);
 
   WaitForRunEnd(*run);
-  Mark("frames");
   run->Signal();  // ended by the watchdog too: no further step
 
   bool detection_frame;
@@ -269,7 +264,6 @@ int RunReplay(AnalysisContext& c) {
   c.any_detection_frame = detection_frame;
   ReduceRun(c);
   TidyObjects(c);
-  Mark("reduce");
   return kAnalysisOk;
 }
 

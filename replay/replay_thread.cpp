@@ -333,7 +333,7 @@ void CReplayThread::TearDown() {
 // Build the graph if there is none; from a stop, back to the start; then
 // paused (state 4).
 bool CReplayThread::ResetGraph(const ReplayClip& clip) {
-  if (state_.load() == kReplayNoGraph && !BuildGraph(clip)) return false;
+  if ((state_.load() == kReplayNoGraph || !graph_) && !BuildGraph(clip)) return false;
   return PauseGraph();
 }
 
@@ -564,9 +564,15 @@ void CReplayThread::HandleGraphEvents(const ReplayGraphEvent& event) {
   }
   // Events of a graph that has gone since are over.
   if (!graph || graph->id() != event.graph_id) return;
+  // A graph torn down meanwhile keeps the replay's state 0.
+  auto stopped = [&] {
+    std::lock_guard<std::mutex> lock(graph_mutex_);
+    if (graph_ != graph) return false;
+    state_ = kReplayStopped;
+    return true;
+  };
   if (event.code == kEcComplete) {
-    if (graph->Stop()) {
-      state_ = kReplayStopped;
+    if (graph->Stop() && stopped()) {
       if (view_) view_->ShowStopped();
     }
   } else if (event.code == kEcErrorAbort) {
@@ -576,7 +582,7 @@ void CReplayThread::HandleGraphEvents(const ReplayGraphEvent& event) {
     ShowError("UE064: Playback error (EC_ERRORABORT - 0x%08lx). Aborting...\r\n",
               event.param1);
     if (graph->Stop()) {
-      state_ = kReplayStopped;
+      stopped();
     } else {
       ShowError("UE065: Failed(0x%08lx) to stop media clip!\r\n", kGraphErrorCode);
     }

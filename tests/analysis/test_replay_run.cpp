@@ -428,6 +428,31 @@ TEST_F(ReplayRunTest, RunsOnAWorkerWhileTheMainLoopTakesItsFrames) {
   }
 }
 
+// Runs one after the other on one clip (slot 0 of the parallel analysis):
+// each starts while the end of the previous stream may still be on its way
+// to the main loop, and each gives the same track.
+TEST_F(ReplayRunTest, BackToBackRunsGiveTheSameTrack) {
+  const MeteorClip meteor;
+  const fs::path base = dir_ / "M20240101_060000";
+  ASSERT_EQ(meteor.Write(base.string() + ".avi", AviPixelFormat::kDib24), "");
+  std::vector<std::vector<Sample>> first;
+  for (int run = 0; run < 6; ++run) {
+    SCOPED_TRACE(run);
+    ASSERT_EQ(AnalyzeAsClipRow(replayed_, ClipSpec{base}), kAnalysisOk) << Messages();
+    const auto tracks = TracksOf(replayed_);
+    ASSERT_EQ(tracks.size(), 1u) << Describe(tracks);
+    if (run == 0) {
+      first = tracks;
+      continue;
+    }
+    ASSERT_EQ(tracks[0].size(), first[0].size());
+    for (std::size_t i = 0; i < tracks[0].size(); ++i) {
+      EXPECT_EQ(tracks[0][i].field, first[0][i].field);
+      EXPECT_EQ(tracks[0][i].x, first[0][i].x);
+    }
+  }
+}
+
 TEST_F(ReplayRunTest, SecondFrameFunctionIsFatal) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   const MeteorClip meteor;

@@ -329,6 +329,10 @@ void ExtractDetection(AnalysisContext& c, const FrameGeometry& geometry,
 
 void FinishBackground(AnalysisContext& c) {
   if (c.background_count <= 0) return;
+  // A clip without a measurable increase (an empty detection area) gets
+  // the start-up value, not the last clip's of this context: its result
+  // must not depend on what ran before it in the same slot.
+  c.noise_level = 0;
   std::int64_t sum = 0;
   for (int n = 255; n >= 1; --n) {
     sum += c.background_histogram[n];

@@ -25,6 +25,8 @@ constexpr char kFilterName[] = "QorFilter";
 // How long a state change may take to settle (a preroll decodes from the
 // last key frame).
 constexpr GstClockTime kSettleLimit = 5 * GST_SECOND;
+// Decoded frames the analysis graph holds ahead of the converter.
+constexpr guint kDecodedAhead = 3;
 
 std::mutex g_plugin_mutex;
 std::optional<std::filesystem::path> g_plugin_override;
@@ -295,6 +297,30 @@ std::unique_ptr<ReplayGraph> ReplayGraph::Build(const ReplayGraphRequest& reques
     ShowError("UE044: Cannot create live graph");
     return nullptr;
   }
+  // Analysis mode: a short queue in front of the converter gives decoding a
+  // thread of its own. The next frames are then decoded while a step's
+  // frame is converted, copied and analysed, and while the next step goes
+  // round the main loop and the replay thread; decoding no longer waits for
+  // that round trip. The converter, the filter and the sink stay on the
+  // queue's thread behind the paused sink, so the filter still copies a
+  // frame only when a step asks for it, and seeks flush the queue. Display
+  // mode keeps its single streaming thread (clock pacing, sound).
+  graph->video_input_ = graph->convert_;
+  if (request.analysis_mode) {
+    GstElement* ahead = Make("queue", "Decoded");
+    if (!ahead || !gst_bin_add(GST_BIN(graph->pipeline_), ahead)) {
+      if (ahead) gst_object_unref(gst_object_ref_sink(ahead));
+      ShowError("UE044: Cannot create live graph");
+      return nullptr;
+    }
+    g_object_set(ahead, "max-size-buffers", kDecodedAhead, "max-size-bytes", guint(0),
+                 "max-size-time", guint64(0), nullptr);
+    if (!gst_element_link(ahead, graph->convert_)) {
+      ShowError("UE044: Cannot create live graph");
+      return nullptr;
+    }
+    graph->video_input_ = ahead;
+  }
 
   // The renderer: the filter's first output into a fakesink, paced by the
   // clock only in display mode. The second output stays unlinked.
@@ -355,7 +381,7 @@ void ReplayGraph::LinkDecodedPad(GstPad* pad) {
 
   GstPad* target = nullptr;
   if (video) {
-    target = gst_element_get_static_pad(convert_, "sink");
+    target = gst_element_get_static_pad(video_input_, "sink");
   } else if (audio && audio_sink_) {
     if (!audio_convert_) {
       // audioconvert ! audioresample in front of the sink, made once; a

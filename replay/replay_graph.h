@@ -3,6 +3,7 @@
 // element "QorFilter" (factory "mr4f", plug-in libgstmr4f.so).
 //
 //   filesrc ! decodebin ! videoconvert ! QorFilter.Input
+//                         (analysis mode: decodebin ! queue ! videoconvert)
 //   QorFilter.Output1 ! fakesink            (Output2 stays unlinked)
 //   decodebin audio ! audioconvert ! audioresample ! autoaudiosink
 //                                           (display mode, when one works)
@@ -117,6 +118,9 @@ class ReplayGraph {
   ReplayGraphListener* listener_ = nullptr;
   GstElement* pipeline_ = nullptr;
   GstElement* convert_ = nullptr;
+  // Where decoded video enters: the converter, or in analysis mode the
+  // queue in front of it.
+  GstElement* video_input_ = nullptr;
   GstElement* filter_ = nullptr;
   GstElement* video_sink_ = nullptr;
   GstElement* audio_sink_ = nullptr;  // display mode, when one works

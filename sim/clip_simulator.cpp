@@ -307,7 +307,9 @@ bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track*
       truth->ideal_class = "noise";
       return true;
     case SimObjectKind::kFlash: {
-      const double d = std::floor(rng.Range(2.0, 5.0)) / o.fps;
+      // Two frames: shorter than the shortest meteor (0.04 s), and too few
+      // samples for a track, so that it cannot pass for a stationary light.
+      const double d = 2.0 / o.fps;
       track->t0 = 0.0;
       track->t1 = d;
       track->sigma = 2.0;
@@ -321,7 +323,9 @@ bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track*
     case SimObjectKind::kSlow:
     case SimObjectKind::kCurve: {
       const bool slow = o.object == SimObjectKind::kSlow;
-      const double deg_per_s = slow ? rng.Range(0.3, 0.8) : rng.Range(8.0, 20.0);
+      // A distant aircraft: well under the slowest start velocity of a
+      // meteor (0.5 deg/s), with room for the scatter of the measured one.
+      const double deg_per_s = slow ? rng.Range(0.05, 0.3) : rng.Range(8.0, 20.0);
       const double d = o.duration > 0 ? o.duration : (slow ? 5.0 : 0.8);
       const double speed = deg_per_s * w / p.p_vx;  // [px/s]
       const double angle = rng.Range(0.0, kTwoPi);
@@ -489,7 +493,8 @@ std::string TruthJson(const SimOptions& o, const CameraProfile& p, const CivilTi
          ",\r\n     \"radiant_ra\": " + Fmt("%.4f", t.radiant_ra) +
          ", \"radiant_dec\": " + Fmt("%.4f", t.radiant_dec) + ", \"speed\": " +
          Fmt("%.3f", t.speed) + ", \"mag_peak\": " + Fmt("%.2f", t.mag_peak) +
-         ", \"mag_ends\": " + Fmt("%.2f", t.mag_ends) + "}";
+         ", \"mag_ends\": " + Fmt("%.2f", t.mag_ends) +
+         ", \"peak_level\": " + Fmt("%.1f", t.peak_level) + "}";
   }
   j += r.objects.empty() ? "]\r\n}\r\n" : "\r\n  ]\r\n}\r\n";
   return j;
@@ -754,6 +759,9 @@ SimClipResult SimulateClip(const SimOptions& o, const StarCatalogue& catalogue,
     result.error = writer.error();
     return result;
   }
+  if (has_object) {
+    result.objects[0].peak_level = *std::max_element(event.begin(), event.end());
+  }
 
   // The still, its thumbnail and the capture mask (all bottom-up BGR).
   std::vector<std::uint8_t> still(n * 3), mask(n * 3);
@@ -846,8 +854,14 @@ SimNightResult SimulateNight(const SimOptions& base, int year, int month, int da
     } else {
       o.object = SimObjectKind::kNone;
     }
-    o.mag_peak = o.object == SimObjectKind::kSlow ? 1.0 : rng.Range(-2.0, 2.0);
-    o.duration = o.object == SimObjectKind::kSlow ? 2.0 : 0.0;
+    // An aircraft's steady light (peak + 1.5) must stand out of the
+    // background in every frame, as a real one's lights do; a steady light
+    // fainter than about magnitude 0 is lit only in its strobe frames.
+    // A flash that set off the capture is a bright glint.
+    o.mag_peak = o.object == SimObjectKind::kSlow    ? rng.Range(-2.5, -1.0)
+                 : o.object == SimObjectKind::kFlash ? rng.Range(-3.0, -1.5)
+                                                     : rng.Range(-2.0, 2.0);
+    o.duration = o.object == SimObjectKind::kSlow ? 4.0 : 0.0;
     SimClipResult clip = SimulateClip(o, catalogue, dir);
     if (!clip.ok) {
       night.error = clip.error;

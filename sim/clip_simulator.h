@@ -90,6 +90,9 @@ struct SimObjectTruth {
   std::string shower;        // meteors
   double radiant_ra = 0.0, radiant_dec = 0.0, speed = 0.0;
   double mag_peak = 0.0, mag_ends = 0.0;
+  // The object's highest noise-free level above the sky in any one field:
+  // what a detection threshold is up against.
+  double peak_level = 0.0;
   std::string ideal_class;   // "meteor", shower code, "flash", "plane", "noise"
 };
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/process_values.h"
@@ -304,6 +305,34 @@ TEST_F(ReplayTest, AnalysisStepsDeliverEveryFrameInOrderThenEndTheRun) {
   EXPECT_TRUE(replay_.Snapshot().analysis_mode);
   EXPECT_TRUE(view_.Requested().empty());  // the analysis took every frame
   EXPECT_TRUE(ui_.messages().empty()) << Messages(ui_);
+}
+
+// The analysis graph decodes ahead of the step; the shared frame buffer must
+// still hold the step's frame however long the analysis takes over it.
+TEST_F(ReplayTest, DecodingAheadLeavesTheStepsFrameInTheBuffer) {
+  constexpr int kFrames = 7;
+  UseClip(WriteClip("M20240101_000014.avi", kFrames));
+  std::vector<int> numbers;
+  std::vector<bool> exact;
+  std::atomic<int> ends{0};
+  ReplayAnalysisHooks hooks;
+  hooks.on_frame = [&](const DeliveredFrame& frame) {
+    // A slow analysis: the decoder fills its queue meanwhile.
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    numbers.push_back(frame.frame_number);
+    exact.push_back(*frame.buffer == NumberedFrame(kFrameBytes, frame.frame_number));
+    replay_.PostCommand(kReplayAnalysisStep);
+  };
+  hooks.on_run_end = [&] { ++ends; };
+  replay_.InstallAnalysis(hooks);
+  replay_.PostCommand(kReplayAnalysisStep);
+  ASSERT_TRUE(loop_.RunUntil([&] { return ends.load() > 0; }, kWaitLimit));
+  loop_.RunUntil([] { return false; }, std::chrono::milliseconds(200));
+  replay_.RemoveAnalysis();
+  const std::vector<int> expected = {1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(numbers, expected);
+  EXPECT_EQ(exact, std::vector<bool>(expected.size(), true));
+  EXPECT_EQ(ends.load(), 1);
 }
 
 TEST_F(ReplayTest, TheStopFlagAndTheLastFrameEndTheRunAtOnce) {

@@ -247,6 +247,34 @@ TEST_F(SimulatorTest, TheClockErrorShiftsOnlyTheRecordedTime) {
   EXPECT_NE(truth.find("\"trigger_recorded\": \"2024-08-12 23:16:45.000\""), std::string::npos);
 }
 
+// The truth's peak level is the object's brightest noise-free level in one
+// pixel of one field: what the detection's thresholds are up against.
+TEST_F(SimulatorTest, PeakLevelIsTheBrightestPixelOfTheObject) {
+  // A slow light's strobe (at mag_peak) lights the first frames at rest.
+  options_.object = SimObjectKind::kSlow;
+  options_.duration = 0.2;
+  options_.head = 2;
+  options_.tail = 0;
+  double peak[2];
+  const double mags[2] = {0.0, 2.5};
+  for (int k = 0; k < 2; ++k) {
+    options_.mag_peak = mags[k];
+    options_.suffix = "_m" + std::to_string(k);
+    const SimClipResult r = Simulate();
+    ASSERT_EQ(r.objects.size(), 1u);
+    peak[k] = r.objects[0].peak_level;
+  }
+  // Same seed, same place: 2.5 magnitudes are a factor 10, unclipped.
+  EXPECT_NEAR(peak[0] / peak[1], 10.0, 0.01);
+  // Flux 10^(-0.4 (m - ZeroPoint)) spread with sigma 1.2 px: the central
+  // pixel holds about flux / (2 pi sigma^2), less off the pixel centre.
+  const double zero_point = 2.0 + 2.5 * std::log10(255.0);
+  const double central =
+      std::pow(10.0, -0.4 * (mags[1] - zero_point)) / (2 * 3.14159265358979 * 1.2 * 1.2);
+  EXPECT_GT(peak[1], 0.75 * central);
+  EXPECT_LT(peak[1], 1.05 * central);
+}
+
 TEST_F(SimulatorTest, OtherObjectsAndBadRadiants) {
   options_.frames = 10;
   for (SimObjectKind kind : {SimObjectKind::kFlash, SimObjectKind::kSlow, SimObjectKind::kCurve,

@@ -177,6 +177,36 @@ bool PrepareRun(AnalysisContext& c) {
   return true;
 }
 
+bool AnalyzeFrame(AnalysisContext& c, int frame, const FrameGeometry& geometry,
+                  std::span<const std::uint8_t> pixels, const YuvTables& tables) {
+  const ClipRunValues& clip = c.clip;
+  const int advance = clip.interlaced ? 2 : 1;
+  bool detection = false;
+  if (frame >= 1 && frame <= kBackgroundFrames) {
+    ExtractBackground(c, geometry, pixels, tables);
+    ++c.background_count;
+    c.field_counter += advance;
+  } else if (c.field_counter < c.first_detection_field ||
+             c.field_counter > c.last_detection_field) {
+    c.field_counter += advance;
+  } else {
+    detection = true;
+    FinishBackground(c);
+    ExtractDetection(c, geometry, pixels, tables);
+    if (!clip.interlaced) {
+      ProcessField(c, 0);
+      ++c.field_counter;
+    } else {
+      ProcessField(c, clip.bbf ? 0 : 1);
+      ++c.field_counter;
+      ProcessField(c, clip.bbf ? 1 : 0);
+      ++c.field_counter;
+    }
+  }
+  std::swap(c.current, c.previous);
+  return detection;
+}
+
 int RunOwnReader(AnalysisContext& c) {
   ClipRunValues& clip = c.clip;
   const std::size_t raw_bytes = std::size_t(kMaxFramePixels) * 4 + 520;
@@ -196,7 +226,6 @@ int RunOwnReader(AnalysisContext& c) {
   std::memset(c.background, 0, std::size_t(c.width) * c.height * sizeof(float));
   c.background_histogram.fill(0);
   c.field_counter = 0;
-  const int advance = clip.interlaced ? 2 : 1;
   const int last_frame =
       clip.interlaced ? (c.last_detection_field + 1) / 2 : c.last_detection_field;
   const int n = std::min(reader.total_frames, last_frame);
@@ -207,28 +236,7 @@ int RunOwnReader(AnalysisContext& c) {
     if (status == kAviEnd) break;
     if (status != kAviOk) continue;
     const std::span<const std::uint8_t> pixels = AviFramePixels(reader, buffer);
-    if (k >= 1 && k <= kBackgroundFrames) {
-      ExtractBackground(c, geometry, pixels, tables);
-      ++c.background_count;
-      c.field_counter += advance;
-    } else if (c.field_counter < c.first_detection_field ||
-               c.field_counter > c.last_detection_field) {
-      c.field_counter += advance;
-    } else {
-      detection_frame_read = true;
-      FinishBackground(c);
-      ExtractDetection(c, geometry, pixels, tables);
-      if (!clip.interlaced) {
-        ProcessField(c, 0);
-        ++c.field_counter;
-      } else {
-        ProcessField(c, clip.bbf ? 0 : 1);
-        ++c.field_counter;
-        ProcessField(c, clip.bbf ? 1 : 0);
-        ++c.field_counter;
-      }
-    }
-    std::swap(c.current, c.previous);
+    if (AnalyzeFrame(c, k, geometry, pixels, tables)) detection_frame_read = true;
   }
   CloseAviFrames(reader);
   // Unless stopped, a run that read no frame of its detection phase has

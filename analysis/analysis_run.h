@@ -11,6 +11,7 @@
 #include <span>
 
 #include "analysis/analysis_context.h"
+#include "app/process_values.h"
 
 namespace mr4 {
 
@@ -53,6 +54,12 @@ bool PrepareRun(AnalysisContext& c);
 // Deletes the clip's OBJ rows (under the object table's lock) and empties
 // its object chain.
 void DeleteClipObjects(AnalysisContext& c);
+// One frame of either frame loop, `frame` counted from 0: the background
+// phase (frames 1 to 14), the frames outside the detection window, or the
+// detection phase with its field or two fields; then the luminance buffers
+// change places. True for a frame of the detection phase.
+bool AnalyzeFrame(AnalysisContext& c, int frame, const FrameGeometry& geometry,
+                  std::span<const std::uint8_t> pixels, const YuvTables& tables);
 // The frame loop over the own reader; 0 or a failure code.
 int RunOwnReader(AnalysisContext& c);
 

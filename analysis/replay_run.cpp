@@ -124,29 +124,8 @@ void ReplayFrame(ReplayRunState& run, const DeliveredFrame& frame) {
     const FrameGeometry geometry{FrameFormat::kRgb24, c.width, c.height, 3};
     const std::span<const std::uint8_t> pixels(c.raw, bytes);
     const YuvTables& tables = App().yuv;
-    const int k = c.field_counter / advance;
-    if (k >= 1 && k <= kBackgroundFrames) {
-      ExtractBackground(c, geometry, pixels, tables);
-      ++c.background_count;
-      c.field_counter += advance;
-    } else if (c.field_counter < c.first_detection_field ||
-               c.field_counter > c.last_detection_field) {
-      c.field_counter += advance;
-    } else {
+    if (AnalyzeFrame(c, c.field_counter / advance, geometry, pixels, tables))
       run.detection_frame = true;
-      FinishBackground(c);
-      ExtractDetection(c, geometry, pixels, tables);
-      if (!clip.interlaced) {
-        ProcessField(c, 0);
-        ++c.field_counter;
-      } else {
-        ProcessField(c, clip.bbf ? 0 : 1);
-        ++c.field_counter;
-        ProcessField(c, clip.bbf ? 1 : 0);
-        ++c.field_counter;
-      }
-    }
-    std::swap(c.current, c.previous);
   }
   ++run.frames;
 }

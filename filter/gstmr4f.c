@@ -198,6 +198,29 @@ static void post_frame_message(GstMr4f *self, gpointer window,
 
 /* ---- pads ---------------------------------------------------------------- */
 
+/* Some demuxers announce a frame rate the stream does not have (ASF gives
+ * 25/1 for any stream); the frame duration then follows the timestamps,
+ * averaged since the caps or the last flush, once they differ from the
+ * caps' by more than a tenth. Caller holds the object lock. */
+static void follow_timestamps(GstMr4f *self, GstClockTime pts) {
+  guint64 measured;
+  gint32 duration;
+  if (!GST_CLOCK_TIME_IS_VALID(pts)) return;
+  if (!GST_CLOCK_TIME_IS_VALID(self->first_pts) || pts <= self->first_pts) {
+    self->first_pts = pts;
+    self->frames_after_first = 0;
+    return;
+  }
+  self->frames_after_first++;
+  /* [ns] to [100 ns] per frame. */
+  measured = (pts - self->first_pts) / 100 / self->frames_after_first;
+  if (measured < MR4F_MIN_FRAME_DURATION || measured > G_MAXINT32) return;
+  duration = (gint32)measured;
+  if (ABS(duration - self->caps_duration) * 10 <= self->caps_duration) return;
+  self->frame_duration = duration;
+  if (self->block) write_block(self->block, &self->info, duration);
+}
+
 static GstFlowReturn gst_mr4f_chain(GstPad *pad, GstObject *parent,
                                     GstBuffer *buf) {
   GstMr4f *self = GST_MR4F(parent);
@@ -213,7 +236,10 @@ static GstFlowReturn gst_mr4f_chain(GstPad *pad, GstObject *parent,
   GST_OBJECT_LOCK(self);
   block = self->block;
   negotiated = self->negotiated;
-  if (negotiated) info = self->info;
+  if (negotiated) {
+    info = self->info;
+    follow_timestamps(self, GST_BUFFER_PTS(buf));
+  }
   GST_OBJECT_UNLOCK(self);
 
   if (!negotiated) {
@@ -301,6 +327,9 @@ static gboolean gst_mr4f_sink_caps(GstMr4f *self, GstEvent *event) {
   GST_OBJECT_LOCK(self);
   self->info = info;
   self->frame_duration = duration;
+  self->caps_duration = duration;
+  self->first_pts = GST_CLOCK_TIME_NONE;
+  self->frames_after_first = 0;
   self->negotiated = TRUE;
   if (self->block) write_block(self->block, &info, duration);
   GST_OBJECT_UNLOCK(self);
@@ -319,6 +348,12 @@ static gboolean gst_mr4f_sink_event(GstPad *pad, GstObject *parent,
   GstMr4f *self = GST_MR4F(parent);
   if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS)
     return gst_mr4f_sink_caps(self, event);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+    GST_OBJECT_LOCK(self);
+    self->first_pts = GST_CLOCK_TIME_NONE;
+    self->frames_after_first = 0;
+    GST_OBJECT_UNLOCK(self);
+  }
   /* Stream start, segment, flushes and end of stream go to both outputs. */
   return gst_pad_event_default(pad, parent, event);
 }
@@ -509,4 +544,7 @@ static void gst_mr4f_init(GstMr4f *self) {
   self->negotiated = FALSE;
   gst_video_info_init(&self->info);
   self->frame_duration = MR4F_DEFAULT_FRAME_DURATION;
+  self->caps_duration = MR4F_DEFAULT_FRAME_DURATION;
+  self->first_pts = GST_CLOCK_TIME_NONE;
+  self->frames_after_first = 0;
 }

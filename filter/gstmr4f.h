@@ -31,6 +31,11 @@ struct _GstMr4f {
   gboolean negotiated;       /* input caps set and accepted */
   GstVideoInfo info;         /* the input caps, when negotiated */
   gint32 frame_duration;     /* [100 ns], after the below-1-ms rule */
+  gint32 caps_duration;      /* the same from the caps alone */
+  /* Timestamps since the caps or the last flush: the first frame's and the
+   * frames counted after it. */
+  GstClockTime first_pts;
+  guint64 frames_after_first;
 };
 
 GST_ELEMENT_REGISTER_DECLARE(mr4f);

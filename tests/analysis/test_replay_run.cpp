@@ -254,24 +254,20 @@ TEST_F(ReplayRunTest, LossyCodecsGiveTheMeteorOnItsPath) {
     std::initializer_list<const char*> elements;
     const char* encoder;
     bool wmv;
-    // The samples' fields are the meteor's frames. Not for this ASF file:
-    // its demuxer reports 25 frames per second for a 29.97 stream (the
-    // muxer writes no frame rate), and the replay's steps on that grid
-    // skip and repeat frames, which can split the meteor's track where a
-    // frame is skipped: its samples are taken from every track then.
-    bool timed;
     double tolerance;  // px
   };
   const Case cases[] = {
       {"Motion JPEG in AVI", {"jpegenc", "jpegdec", "avimux"}, "jpegenc quality=85 ! avimux",
-       false, true, 1.0},
+       false, 1.0},
       {"H.264 in AVI",
        {"x264enc", "avdec_h264", "h264parse", "avimux"},
        "video/x-raw,format=I420 ! x264enc speed-preset=ultrafast tune=zerolatency quantizer=20 "
        "pass=qual ! avimux",
-       false, true, 1.0},
+       false, 1.0},
       {"WMV2 in ASF", {"avenc_wmv2", "avdec_wmv2", "avmux_asf", "asfdemux"},
-       "avenc_wmv2 bitrate=2000000 ! avmux_asf", true, false, 2.0},
+       // Its demuxer announces 25 frames per second for this 29.97 stream;
+       // the replay follows the timestamps.
+       "avenc_wmv2 bitrate=2000000 ! avmux_asf", true, 2.0},
   };
   const MeteorClip meteor;
   const fs::path original = dir_ / "M20240101_010000";
@@ -292,12 +288,8 @@ TEST_F(ReplayRunTest, LossyCodecsGiveTheMeteorOnItsPath) {
     ASSERT_EQ(AnalyzeAsClipRow(replayed_, spec), kAnalysisOk) << Messages();
     const auto tracks = TracksOf(replayed_);
     SCOPED_TRACE(Describe(tracks));
-    const std::vector<Sample>* longest = LongestIn(tracks, meteor.first, meteor.last);
-    ASSERT_NE(longest, nullptr);
-    std::vector<Sample> all;
-    if (!k.timed)
-      for (const auto& t : tracks) all.insert(all.end(), t.begin(), t.end());
-    const std::vector<Sample>* found = k.timed ? longest : &all;
+    const std::vector<Sample>* found = LongestIn(tracks, meteor.first, meteor.last);
+    ASSERT_NE(found, nullptr);
     // The path: distance from the meteor's line, and inside its span.
     const double length = std::hypot(meteor.vx, meteor.vy);
     const double span = (meteor.last - meteor.first) * length;
@@ -310,10 +302,8 @@ TEST_F(ReplayRunTest, LossyCodecsGiveTheMeteorOnItsPath) {
       EXPECT_NEAR(across, 0.0, k.tolerance) << "field " << s.field;
       EXPECT_GE(along, -k.tolerance) << "field " << s.field;
       EXPECT_LE(along, span + k.tolerance) << "field " << s.field;
-      if (k.timed) {
-        EXPECT_NEAR(s.x, meteor.X(s.field), k.tolerance) << "field " << s.field;
-        EXPECT_NEAR(s.y, meteor.Y(s.field), k.tolerance) << "field " << s.field;
-      }
+      EXPECT_NEAR(s.x, meteor.X(s.field), k.tolerance) << "field " << s.field;
+      EXPECT_NEAR(s.y, meteor.Y(s.field), k.tolerance) << "field " << s.field;
       ++on_path;
     }
     EXPECT_GE(on_path, (meteor.last - meteor.first + 1) * 8 / 10);

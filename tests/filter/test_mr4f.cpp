@@ -391,6 +391,42 @@ TEST(Mr4fBlock, The720x480StreamAt333667) {
   gst_harness_teardown(h);
 }
 
+// A demuxer may announce a rate the stream does not have (ASF: 25/1 for a
+// 29.97 stream with millisecond timestamps): the duration follows the
+// timestamps once they differ by more than a tenth, and starts again after
+// a flush; timestamps that agree with the caps change nothing.
+TEST(Mr4fBlock, FrameDurationFollowsTimestampsThatBelieTheCaps) {
+  struct Case {
+    const char* name;
+    const char* framerate;
+    GstClockTime spacing;  // [ns] between the pushed frames
+    int32_t duration;      // [100 ns] after 31 frames
+  };
+  const Case cases[] = {
+      {"ASF's 25/1 for 29.97", "25/1", 33366700, 333667},
+      {"25/1 with 25 fps stamps", "25/1", 40000000, 400000},
+      {"30000/1001 a little off", "30000/1001", 34000000, 333667},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GstHarness* h = NewHarness();
+    Mr4fExchangeBlock block = ProgramBlock(0);
+    Attach(h, &block);
+    const std::string caps = BgrCaps(6, 4, c.framerate);
+    ASSERT_TRUE(PushCaps(h, caps));
+    const GstVideoInfo info = InfoOf(caps);
+    for (int i = 0; i <= 30; i++) {
+      // Millisecond stamps, as ASF has them.
+      const GstClockTime pts = (i * c.spacing) / GST_MSECOND * GST_MSECOND;
+      ASSERT_EQ(gst_harness_push(h, BufferOf(PatternPicture(6, 4), info, pts)), GST_FLOW_OK);
+    }
+    EXPECT_NEAR(block.frame_duration, c.duration, 400);
+    EXPECT_EQ(block.field_duration, block.frame_duration / 2);
+    EXPECT_DOUBLE_EQ(block.frames_per_second, 1e7 / block.frame_duration);
+    gst_harness_teardown(h);
+  }
+}
+
 TEST(Mr4fBlock, LeavesTheProgramFieldsAlone) {
   GstHarness* h = NewHarness();
   Mr4fExchangeBlock block = ProgramBlock(0);

@@ -1,6 +1,7 @@
 #include "analysis/analysis_run.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -176,7 +177,11 @@ struct BlobClip {
 
   void Write(AviPixelFormat format) {
     base = fs::temp_directory_path() /
-           ("mr4-analysis-blob-" + std::to_string(int(format)));
+           // Each test runs in a process of its own, at the same time as
+           // the others: the file is the test's own.
+           ("mr4-analysis-blob-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+            "-" + std::to_string(int(format)) + "-" + std::to_string(getpid()));
     AviWriterOptions o;
     o.format = format;
     o.width = w;

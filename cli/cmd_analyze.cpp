@@ -37,13 +37,6 @@
 namespace mr4::cli {
 namespace {
 
-int FindClip(const Table& clips, const std::string& name) {
-  for (int r = 0; r < clips.count(); ++r) {
-    if (clips.Exists(r) && clips.Text(r, clip::kClipName) == name) return r;
-  }
-  return -1;
-}
-
 void PrintObjects(int row) {
   const Table& clips = Tables().clip;
   const Table& objects = Tables().obj;
@@ -70,9 +63,9 @@ int RunAnalyzeClips(const CommandContext& context, const ParsedArgs& parsed) {
   const Table& clips = Tables().clip;
   std::vector<int> rows;
   for (const std::string& name : parsed.positionals()) {
-    const int row = FindClip(clips, name);
-    if (row < 0) return UsageError(context, "no clip " + name + " in the scanned directories");
-    rows.push_back(row);
+    const std::vector<int> named = ClipRowsNamed(name);
+    if (named.empty()) return UsageError(context, "no clip " + name + " in the scanned directories");
+    rows.push_back(named.front());
   }
   AnalysisContext& c = AnalysisContextAt(0);
   // A clip on the replay road gets its frames through the main loop, which

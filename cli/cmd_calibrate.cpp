@@ -114,12 +114,9 @@ int RunCalibrate(const CommandContext& context, std::span<const std::string> arg
   std::vector<int> rows;
   const std::vector<std::string>& names = parsed.positionals();
   for (const std::string& name : names) {
-    int found = -1;
-    for (int r = 0; r < clip.count() && found < 0; ++r) {
-      if (clip.Exists(r) && clip.Text(r, clip::kClipName) == name) found = r;
-    }
-    if (found < 0) return UsageError(context, "no clip " + name + " in the scanned directories");
-    rows.push_back(found);
+    const std::vector<int> named = ClipRowsNamed(name);
+    if (named.empty()) return UsageError(context, "no clip " + name + " in the scanned directories");
+    rows.push_back(named.front());
   }
   if (names.empty()) {
     for (int r = 0; r < clip.count(); ++r) {

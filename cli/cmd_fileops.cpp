@@ -27,14 +27,9 @@ bool SelectClips(const std::vector<std::string>& names, std::vector<int>* rows,
   if (!names.empty()) {
     std::vector<bool> named(static_cast<std::size_t>(clips.count()), false);
     for (const std::string& name : names) {
-      bool found = false;
-      for (int r = 0; r < clips.count(); ++r) {
-        if (clips.Exists(r) && clips.Text(r, clip::kClipName) == name) {
-          named[static_cast<std::size_t>(r)] = true;
-          found = true;
-        }
-      }
-      if (!found) {
+      const std::vector<int> rows = ClipRowsNamed(name);
+      for (int r : rows) named[static_cast<std::size_t>(r)] = true;
+      if (rows.empty()) {
         *error = "no clip '" + name + "' in the scanned directories";
         return false;
       }

@@ -54,13 +54,10 @@ int RunPeakHold(const CommandContext& context, std::span<const std::string> args
   }
 
   ReadClipDirectories();
-  const Table& clips = Tables().clip;
   const std::string& name = parsed.positionals().front();
-  int row = -1;
-  for (int r = 0; r < clips.count() && row < 0; ++r) {
-    if (clips.Exists(r) && clips.Text(r, clip::kClipName) == name) row = r;
-  }
-  if (row < 0) return UsageError(context, "no clip " + name + " in the scanned directories");
+  const std::vector<int> named = ClipRowsNamed(name);
+  if (named.empty()) return UsageError(context, "no clip " + name + " in the scanned directories");
+  const int row = named.front();
 
   const ScopedReplayPump pump(DefaultHeadlessLoop());
   const PeakHoldOutcome outcome = MakePeakHold(row, out);

@@ -31,17 +31,11 @@ int RunTimeAdjust(const CommandContext& context, std::span<const std::string> ar
   if (parsed.positionals().empty()) return UsageError(context, "name the clips to adjust");
 
   ReadClipDirectories();
-  const Table& clips = Tables().clip;
   std::vector<int> rows;
   for (const std::string& name : parsed.positionals()) {
-    bool found = false;
-    for (int r = 0; r < clips.count(); ++r) {
-      if (clips.Exists(r) && clips.Text(r, clip::kClipName) == name) {
-        rows.push_back(r);
-        found = true;
-      }
-    }
-    if (!found) return UsageError(context, "no clip '" + name + "' in the scanned directories");
+    const std::vector<int> named = ClipRowsNamed(name);
+    if (named.empty()) return UsageError(context, "no clip '" + name + "' in the scanned directories");
+    rows.insert(rows.end(), named.begin(), named.end());
   }
 
   TimeAdjustRun run;

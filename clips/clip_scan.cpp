@@ -129,6 +129,15 @@ ClipLibrary& Clips() {
   return library;
 }
 
+std::vector<int> ClipRowsNamed(std::string_view name) {
+  const Table& clips = Tables().clip;
+  std::vector<int> rows;
+  for (int r = 0; r < clips.count(); ++r) {
+    if (clips.Exists(r) && clips.Text(r, clip::kClipName) == name) rows.push_back(r);
+  }
+  return rows;
+}
+
 std::filesystem::path ClipFilePath(int row, int kind) {
   const ClipLibrary& library = Clips();
   if (row < 0 || static_cast<std::size_t>(row) >= library.file_names.size()) return {};

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 #include <functional>
 #include <set>
 #include <string>
@@ -61,6 +62,10 @@ ClipLibrary& Clips();
 // The path of the clip's file of `kind` as the scan met it; empty when the
 // clip has no such file.
 std::filesystem::path ClipFilePath(int row, int kind);
+
+// The rows of the clip table holding a clip named `name`, in row order
+// (a name may stand in more than one directory).
+std::vector<int> ClipRowsNamed(std::string_view name);
 
 // The whole scan ("Read dir"): empties CLIP and OBJ, then scans every row
 // of the directory table with `use` set, in table order, each with its

@@ -1,12 +1,14 @@
-/* Registers the replay filter element "mr4f" when GStreamer loads
+/* Registers the replay filter element "mr4f" and its colour converter
+ * "mr4bgr" when GStreamer loads
  * libgstmr4f.so (from its plug-in path, or by file path from the program). */
+#include "gstmr4bgr.h"
 #include "gstmr4f.h"
 
 /* The plug-in descriptor names its package through PACKAGE. */
 #define PACKAGE "mr4"
 
 static gboolean plugin_init(GstPlugin *plugin) {
-  return GST_ELEMENT_REGISTER(mr4f, plugin);
+  return GST_ELEMENT_REGISTER(mr4f, plugin) && GST_ELEMENT_REGISTER(mr4bgr, plugin);
 }
 
 /* The descriptor macro leaves the reserved padding to zero-initialisation. */

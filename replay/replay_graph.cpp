@@ -293,7 +293,16 @@ std::unique_ptr<ReplayGraph> ReplayGraph::Build(const ReplayGraphRequest& reques
   gst_pad_add_probe(filter_input, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                     &ReplayGraphCallbacks::OnFilterCaps, graph.get(), nullptr);
   gst_object_unref(filter_input);
-  if (!gst_element_link(graph->convert_, filter)) {
+  // The plug-in's colour converter between the decoder's converter and the
+  // filter: YUV frames reach the filter as BGR with the levels the own clip
+  // reader gives (the decoder's converter keeps only the formats it takes).
+  GstElement* levels = Make("mr4bgr", "Levels");
+  if (!levels || !gst_bin_add(GST_BIN(graph->pipeline_), levels)) {
+    if (levels) gst_object_unref(gst_object_ref_sink(levels));
+    ShowError("UE044: Cannot create live graph");
+    return nullptr;
+  }
+  if (!gst_element_link(graph->convert_, levels) || !gst_element_link(levels, filter)) {
     ShowError("UE044: Cannot create live graph");
     return nullptr;
   }

@@ -100,9 +100,20 @@ static void set_tables(GstMr4Bgr *self, const GstCaps *caps,
 
 /* ---- conversion ---------------------------------------------------------- */
 
-static inline guint8 level(gint32 x) {
-  return (guint8)(CLAMP(x, 0, 255 << 16) >> 16);
+/* Saturation by table: level + MR4BGR_SATURATE_OFFSET indexes the byte.
+ * Every sum of the tables lies well inside (-384, 640). */
+#define MR4BGR_SATURATE_OFFSET 384
+static guint8 saturate[1024];
+
+static void fill_saturate(void) {
+  int i;
+  for (i = 0; i < 1024; i++)
+    saturate[i] = (guint8)CLAMP(i - MR4BGR_SATURATE_OFFSET, 0, 255);
 }
+
+/* The byte of a 16.16 sum: what clamping to 0 .. 255 << 16 and shifting
+ * gives (the shift floors, as the clamp to 0 does for negative sums). */
+#define LEVEL(x) saturate[((x) >> 16) + MR4BGR_SATURATE_OFFSET]
 
 /* Where one row's luma and chroma bytes are: byte steps between pixels
  * (luma) and between chroma samples, and how many pixels share a chroma
@@ -114,14 +125,32 @@ typedef struct {
 
 static void convert_row(const GstMr4Bgr *self, const RowBytes *r, guint8 *out,
                         gint width) {
-  gint x;
-  for (x = 0; x < width; x++) {
-    const gint c = (x >> r->shift) * r->c_step;
-    const gint32 y = self->luma[r->y[x * r->y_step]];
-    const guint8 u = r->u[c], v = r->v[c];
-    out[3 * x + 0] = level(y + self->u_blue[u]);
-    out[3 * x + 1] = level(y + self->u_green[u] + self->v_green[v]);
-    out[3 * x + 2] = level(y + self->v_red[v]);
+  const gint32 *luma = self->luma;
+  const guint8 *y = r->y, *u = r->u, *v = r->v;
+  const gint ys = r->y_step, cs = r->c_step;
+  gint x = 0;
+  if (r->shift == 1) {
+    /* Two pixels per chroma sample: its terms once for both. */
+    for (; x + 2 <= width; x += 2, y += 2 * ys, u += cs, v += cs, out += 6) {
+      const gint32 cb = self->u_blue[*u];
+      const gint32 cg = self->u_green[*u] + self->v_green[*v];
+      const gint32 cr = self->v_red[*v];
+      const gint32 l0 = luma[y[0]], l1 = luma[y[ys]];
+      out[0] = LEVEL(l0 + cb);
+      out[1] = LEVEL(l0 + cg);
+      out[2] = LEVEL(l0 + cr);
+      out[3] = LEVEL(l1 + cb);
+      out[4] = LEVEL(l1 + cg);
+      out[5] = LEVEL(l1 + cr);
+    }
+  }
+  /* One pixel per chroma sample, or the odd last pixel of a pair format. */
+  for (; x < width; x++, out += 3) {
+    const gint c = (x >> r->shift) * cs;
+    const gint32 l = luma[r->y[x * ys]];
+    out[0] = LEVEL(l + self->u_blue[r->u[c]]);
+    out[1] = LEVEL(l + self->u_green[r->u[c]] + self->v_green[r->v[c]]);
+    out[2] = LEVEL(l + self->v_red[r->v[c]]);
   }
 }
 
@@ -241,6 +270,7 @@ static void gst_mr4bgr_class_init(GstMr4BgrClass *klass) {
   GstBaseTransformClass *trans_class = GST_BASE_TRANSFORM_CLASS(klass);
   GstVideoFilterClass *filter_class = GST_VIDEO_FILTER_CLASS(klass);
 
+  fill_saturate();
   gst_element_class_set_static_metadata(
       element_class, "MR4 replay colour converter", "Filter/Converter/Video",
       "Converts YUV video to BGR with the own clip reader's BT.601 tables",

@@ -26,7 +26,7 @@ constexpr char kFilterName[] = "QorFilter";
 // last key frame).
 constexpr GstClockTime kSettleLimit = 5 * GST_SECOND;
 // Decoded frames the analysis graph holds ahead of the converter.
-constexpr guint kDecodedAhead = 3;
+constexpr guint kDecodedAhead = 8;
 
 std::mutex g_plugin_mutex;
 std::optional<std::filesystem::path> g_plugin_override;

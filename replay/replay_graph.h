@@ -2,8 +2,10 @@
 // hands every decoded frame to the program through the replay filter
 // element "QorFilter" (factory "mr4f", plug-in libgstmr4f.so).
 //
-//   filesrc ! decodebin ! videoconvert ! QorFilter.Input
+//   filesrc ! decodebin ! videoconvert ! Levels ! QorFilter.Input
 //                         (analysis mode: decodebin ! queue ! videoconvert)
+//   (Levels: the plug-in's colour converter "mr4bgr", BGR with the own clip
+//   reader's levels)
 //   QorFilter.Output1 ! fakesink            (Output2 stays unlinked)
 //   decodebin audio ! audioconvert ! audioresample ! autoaudiosink
 //                                           (display mode, when one works)

@@ -189,7 +189,6 @@ void ReduceTrack(AnalysisContext& c, int track, int* last_object, RunSummary& su
     middle = {pm.ra_mod, pm.dec_mod, pm.av};
     end = {p2.ra_mod, p2.dec_mod, p2.av};
   }
-  for (Position* p : {&start, &middle, &end}) p->av = FiniteOr(p->av, -1);
 
   if (c.trail_log) WriteTrailLogTrack(c, track);
 

@@ -448,11 +448,8 @@ void SelectCurrentObject(int object_row) {
   for (int i = 0; i < showers.count(); ++i) {
     if (!showers.Exists(i)) continue;
     const double dsol = i == 0 ? 0.0 : Normalised(sol - showers.Float(i, shower::kSolp));
+    ResetWorkingColumns(showers, i);
     showers.SetFloat(i, shower::kDsol, static_cast<float>(dsol));
-    showers.SetFloat(i, shower::kDR, 0.0f);
-    showers.SetFloat(i, shower::kDvgPercent, 0.0f);
-    showers.SetFloat(i, shower::kVgc, 0.0f);
-    showers.SetUint(i, shower::kSel, 0);
     showers.SetInt(i, shower::kValid, 1);
   }
   if (klass.empty()) return;

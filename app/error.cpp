@@ -9,7 +9,6 @@
 namespace mr4 {
 namespace {
 
-constexpr char kCaption[] = "Qor series";
 constexpr char kFatalErrorCaption[] = "Qor series Fatal Error";
 constexpr char kFatalCodeCaption[] = "Qorseries FATAL ERROR";
 
@@ -21,7 +20,7 @@ void ShowError(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  CurrentUi().Message(kCaption, text, MessageIcon::kNone);
+  CurrentUi().Message(kMessageCaption, text, MessageIcon::kNone);
 }
 
 void FatalError(const char* format, ...) {

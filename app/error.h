@@ -11,6 +11,8 @@ namespace mr4 {
 // Messages are cut to this many characters (the message buffer holds 1024).
 inline constexpr int kMessageMaxChars = 1023;
 inline constexpr int kFatalExitStatus = 99;
+// The caption of the program's message boxes and questions.
+inline constexpr char kMessageCaption[] = "Qor series";
 
 // Fatal codes of the core.
 enum FatalCodes : int {

@@ -56,8 +56,6 @@ void PrintObjects(int row) {
   }
 }
 
-}  // namespace
-
 int RunAnalyzeClips(const CommandContext& context, const ParsedArgs& parsed) {
   const bool star_fit = !parsed.Has("--no-star-fit");
   const Table& clips = Tables().clip;
@@ -87,8 +85,6 @@ int RunAnalyzeClips(const CommandContext& context, const ParsedArgs& parsed) {
   }
   return failed > 0 ? kExitSomeFailed : kExitOk;
 }
-
-namespace {
 
 // Set by the Ctrl-C handler, read by the run's poll timer. The handler is
 // installed with SA_RESETHAND: a second Ctrl-C takes the default action
@@ -309,18 +305,15 @@ int RunAnalyze(const CommandContext& context, std::span<const std::string> args)
                   {"--from", OptionKind::kValue},
                   {"--days", OptionKind::kValue}},
                  &parsed, &error)) {
-    KeepSettingsFileUnchanged();
     return UsageError(context, error);
   }
   const bool library = parsed.positionals().empty();
   if (!library && (parsed.Has("--threads") || parsed.Has("--unclassified-only"))) {
-    KeepSettingsFileUnchanged();
     return UsageError(context, "--threads and --unclassified-only analyse the whole library: "
                                "name no clip");
   }
   Settings wanted = AppSettings();
   if (!ReadScanRange(parsed, &wanted, &error)) {
-    KeepSettingsFileUnchanged();
     return UsageError(context, error);
   }
   ApplyScanRange(wanted);

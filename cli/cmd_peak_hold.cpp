@@ -2,7 +2,6 @@
 // utilities page's "MakeP.bmp" makes it. The frames come through the replay
 // graph to this thread's headless loop, which the command runs while it
 // waits.
-#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -20,9 +19,7 @@ namespace {
 
 // "1" .. "1000", the range of the page's field.
 bool ParseInterval(const std::string& text, int* interval) {
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, *interval);
-  return ec == std::errc() && p == end && *interval >= 1 && *interval <= 1000;
+  return ParseInt(text, interval) && *interval >= 1 && *interval <= 1000;
 }
 
 }  // namespace
@@ -32,17 +29,14 @@ int RunPeakHold(const CommandContext& context, std::span<const std::string> args
   std::string error;
   if (!ParseArgs(args, {{"--interval", OptionKind::kValue}, {"--out", OptionKind::kValue}},
                  &parsed, &error)) {
-    KeepSettingsFileUnchanged();
     return UsageError(context, error);
   }
   if (parsed.positionals().size() != 1) {
-    KeepSettingsFileUnchanged();
     return UsageError(context, "name one clip");
   }
   if (const auto text = parsed.Value("--interval")) {
     int interval = 0;
     if (!ParseInterval(*text, &interval)) {
-      KeepSettingsFileUnchanged();
       return UsageError(context, "--interval takes a whole number from 1 to 1000");
     }
     AppSettings().peakf = interval;

@@ -102,11 +102,6 @@ void SetLatestStart(Settings& s) {
   s.D = local.tm_mday;
 }
 
-// A refused command leaves the settings file as it was.
-int Refuse(const CommandContext& context, const std::string& message) {
-  KeepSettingsFileUnchanged();
-  return UsageError(context, message);
-}
 
 }  // namespace
 
@@ -153,13 +148,13 @@ int RunScan(const CommandContext& context, std::span<const std::string> args) {
                   {"--csv", OptionKind::kFlag},
                   {"--columns", OptionKind::kValue}},
                  &parsed, &error)) {
-    return Refuse(context, error);
+    return UsageError(context, error);
   }
   if (!parsed.positionals().empty()) {
-    return Refuse(context, "unexpected argument '" + parsed.positionals()[0] + "'");
+    return UsageError(context, "unexpected argument '" + parsed.positionals()[0] + "'");
   }
   Settings wanted = AppSettings();
-  if (!ReadScanRange(parsed, &wanted, &error)) return Refuse(context, error);
+  if (!ReadScanRange(parsed, &wanted, &error)) return UsageError(context, error);
 
   const Table& clips = Tables().clip;
   const ColumnLayout* layout = FindColumnLayout("UC");
@@ -168,7 +163,7 @@ int RunScan(const CommandContext& context, std::span<const std::string> args) {
     for (const std::string& name : SplitComma(*names)) {
       const int column = clips.FindColumn(name);
       if (column <= 0) {
-        return Refuse(context, "no clip column '" + name + "'");
+        return UsageError(context, "no clip column '" + name + "'");
       }
       const ColumnEntry* entry = layout ? LayoutEntry(*layout, name) : nullptr;
       columns.push_back({column, name, entry ? entry->format : ""});

@@ -19,11 +19,6 @@ const SettingItem* FindItem(const std::vector<SettingItem>& items,
   return nullptr;
 }
 
-// A refused command leaves the file exactly as it was.
-int Refuse(const CommandContext& context, const std::string& message) {
-  KeepSettingsFileUnchanged();
-  return UsageError(context, message);
-}
 
 void Print(const SettingItem& item) {
   std::printf("%s=%s\n", item.key.c_str(), FormatSettingValue(item).c_str());
@@ -36,17 +31,17 @@ int RunSettings(const CommandContext& context, std::span<const std::string> args
   std::string error;
   if (!ParseArgs(args, {{"--get", OptionKind::kRepeated}, {"--set", OptionKind::kRepeated}},
                  &parsed, &error)) {
-    return Refuse(context, error);
+    return UsageError(context, error);
   }
   if (!parsed.positionals().empty()) {
-    return Refuse(context, "unexpected argument '" + parsed.positionals()[0] + "'");
+    return UsageError(context, "unexpected argument '" + parsed.positionals()[0] + "'");
   }
 
   std::vector<SettingItem> items = SettingItems(ProcessSettings());
   std::vector<const SettingItem*> shown;
   for (const std::string& key : parsed.Values("--get")) {
     const SettingItem* item = FindItem(items, key);
-    if (!item) return Refuse(context, "unknown key '" + key + "'");
+    if (!item) return UsageError(context, "unknown key '" + key + "'");
     shown.push_back(item);
   }
 
@@ -59,17 +54,17 @@ int RunSettings(const CommandContext& context, std::span<const std::string> args
   for (const std::string& assignment : parsed.Values("--set")) {
     std::size_t equals = assignment.find('=');
     if (equals == std::string::npos) {
-      return Refuse(context, "--set needs KEY=VALUE, not '" + assignment + "'");
+      return UsageError(context, "--set needs KEY=VALUE, not '" + assignment + "'");
     }
     std::string key = assignment.substr(0, equals);
     const SettingItem* item = FindItem(items, key);
-    if (!item) return Refuse(context, "unknown key '" + key + "'");
+    if (!item) return UsageError(context, "unknown key '" + key + "'");
     if (key == "VERSION") {
-      return Refuse(context, "VERSION is the file format and cannot be set");
+      return UsageError(context, "VERSION is the file format and cannot be set");
     }
     Change change{item, {}};
     if (!ParseSettingValue(*item, assignment.substr(equals + 1), &change.value, &error)) {
-      return Refuse(context, "bad value for '" + key + "': " + error);
+      return UsageError(context, "bad value for '" + key + "': " + error);
     }
     changes.push_back(change);
   }
@@ -78,7 +73,7 @@ int RunSettings(const CommandContext& context, std::span<const std::string> args
   // A file too large to be written would end the program at exit.
   std::string beyond = FirstKeyBeyondWriteLimit(ProcessSettings());
   if (!beyond.empty()) {
-    return Refuse(context, "the values are too long for MR4_PARAM.MRA (its records "
+    return UsageError(context, "the values are too long for MR4_PARAM.MRA (its records "
                            "would pass the write limit at '" + beyond + "')");
   }
   for (const Change& change : changes) {

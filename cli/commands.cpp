@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "app/settings.h"
+
 namespace mr4::cli {
 namespace {
 
@@ -283,6 +285,8 @@ const Command kCommands[] = {
 std::span<const Command> Commands() { return kCommands; }
 
 int UsageError(const CommandContext& context, const std::string& message) {
+  // A refused command leaves the settings file as it was.
+  KeepSettingsFileUnchanged();
   std::fprintf(stderr, "mr4 %s: %s\n(see 'mr4 %s --help')\n",
                context.name.c_str(), message.c_str(), context.name.c_str());
   return kExitUsage;

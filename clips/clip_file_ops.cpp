@@ -32,7 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kCaption[] = "Qor series";
 constexpr char kTrashFolder[] = "Trash";
 constexpr char kTemporaryMark[] = ".mr4part-";
 
@@ -288,7 +287,7 @@ int MoveOrCopyClip(int row, const fs::path& destination, bool copy, FileOpRun& r
           char text[kMessageMaxChars + 1];
           std::snprintf(text, sizeof text, "Destination file already exists overwrite?\n%s",
                         target.c_str());
-          if (!CurrentUi().AskOkCancel(kCaption, text)) return 0;
+          if (!CurrentUi().AskOkCancel(kMessageCaption, text)) return 0;
           run.overwrite_all = true;
         }
         replace = true;
@@ -528,7 +527,7 @@ bool MoveCheckedClips(FileOpRun& run) {
   const fs::path command(settings.moveendcom);
   if (count == 0) {
     if (command_on) {
-      if (ui.AskOkCancel(kCaption, "No move clips. execute \"after mvC\"?")) {
+      if (ui.AskOkCancel(kMessageCaption, "No move clips. execute \"after mvC\"?")) {
         RunAfterMoveCommand(command);
       }
     } else {
@@ -545,7 +544,7 @@ bool MoveCheckedClips(FileOpRun& run) {
     std::snprintf(question, sizeof question, "Move Checked %d clips to 'save dir' ok?",
                   count);
   }
-  if (!ui.AskOkCancel(kCaption, question)) return false;
+  if (!ui.AskOkCancel(kMessageCaption, question)) return false;
   ui.SetWaitCursor(true);
   run.overwrite_all = false;
   int number = 0;
@@ -666,7 +665,7 @@ bool DispatchDeleteClips(const std::vector<int>& rows, const DispatchSwitches& s
                          FileOpRun& run) {
   CloseReplayGraph();
   Ui& ui = CurrentUi();
-  if (!ui.AskOkCancel(kCaption, "Delete files from listed clips ok?")) return false;
+  if (!ui.AskOkCancel(kMessageCaption, "Delete files from listed clips ok?")) return false;
   ui.SetWaitCursor(true);
   const Table& clips = Tables().clip;
   for (int row : rows) {
@@ -708,7 +707,7 @@ bool DeleteCheckedClips(FileOpRun& run) {
   char question[64];
   std::snprintf(question, sizeof question, "DELETE CHECKED %d clips ok?", count);
   Ui& ui = CurrentUi();
-  if (!ui.AskOkCancel(kCaption, question)) return false;
+  if (!ui.AskOkCancel(kMessageCaption, question)) return false;
   ui.SetWaitCursor(true);
   if (CurrentClip().row >= 0) MakeClipCurrent(-1);
   for (int r = clips.count() - 1; r >= 0; --r) {
@@ -749,7 +748,7 @@ bool DeleteClipResult(int row, FileOpRun& run) {
 bool DeleteListedResults(const std::vector<int>& rows, FileOpRun& run) {
   CloseReplayGraph();
   Ui& ui = CurrentUi();
-  if (!ui.AskOkCancel(kCaption,
+  if (!ui.AskOkCancel(kMessageCaption,
                       "Delete All *A.XML file (Analisys result) from listed clips ok?")) {
     return false;
   }

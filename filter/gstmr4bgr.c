@@ -159,7 +159,13 @@ static RowBytes row_bytes(const GstVideoFrame *f, gint row) {
   const guint8 *p0 = GST_VIDEO_FRAME_PLANE_DATA(f, 0);
   const gint s0 = GST_VIDEO_FRAME_PLANE_STRIDE(f, 0);
   const gint h_sub = GST_VIDEO_FORMAT_INFO_H_SUB(f->info.finfo, 1);
-  const gint crow = row >> h_sub;
+  /* An interlaced 4:2:0 frame keeps each field's chroma lines apart: line
+   * pairs of one field share a chroma line of that field. */
+  const gint crow =
+      h_sub == 1 && GST_VIDEO_INFO_IS_INTERLACED(&f->info)
+          ? MIN(((row >> 2) << 1) | (row & 1),
+                GST_VIDEO_FRAME_COMP_HEIGHT(f, GST_VIDEO_COMP_U) - 1)
+          : row >> h_sub;
   switch (GST_VIDEO_FRAME_FORMAT(f)) {
     case GST_VIDEO_FORMAT_YUY2:
       r.y = p0 + (gsize)row * s0;
@@ -285,6 +291,6 @@ static void gst_mr4bgr_class_init(GstMr4BgrClass *klass) {
 }
 
 static void gst_mr4bgr_init(GstMr4Bgr *self) {
-  fill_tables(self, OWN_LUMA, 16.0, OWN_U_BLUE, OWN_U_GREEN, OWN_V_GREEN,
-              OWN_V_RED);
+  /* The tables come with the caps (set_info), before any frame. */
+  (void)self;
 }

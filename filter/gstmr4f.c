@@ -217,6 +217,7 @@ static void follow_timestamps(GstMr4f *self, GstClockTime pts) {
   if (measured < MR4F_MIN_FRAME_DURATION || measured > G_MAXINT32) return;
   duration = (gint32)measured;
   if (ABS(duration - self->caps_duration) * 10 <= self->caps_duration) return;
+  if (duration == self->frame_duration) return;
   self->frame_duration = duration;
   if (self->block) write_block(self->block, &self->info, duration);
 }

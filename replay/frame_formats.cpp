@@ -195,7 +195,9 @@ bool ToGreenPlane(const FrameGeometry& geometry,
     return false;
   }
   const std::int64_t src_stride = std::int64_t{w} * SourceBytesPerPixel(geometry);
-  const bool standard = StandardTables(tables);
+  const bool standard = (geometry.format == FrameFormat::kYuyv ||
+                         geometry.format == FrameFormat::kUyvy) &&
+                        StandardTables(tables);
   for (int r = row_begin; r < row_end; ++r) {
     std::uint8_t* dst = plane.data() + std::int64_t{r} * w;
     const std::uint8_t* top_down = source.data() + (h - 1 - r) * src_stride;

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/error.h"
 #include "platform/image_codecs.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -14,7 +15,6 @@
 namespace mr4 {
 namespace {
 
-constexpr char kCaption[] = "Qor series";
 
 }  // namespace
 
@@ -53,7 +53,7 @@ std::optional<std::filesystem::path> ChooseExportFile(std::string_view title,
   if (std::filesystem::exists(*chosen, ec)) {
     const std::string question =
         "file already exists overwrite?\n" + chosen->filename().string();
-    if (!ui.AskOkCancel(kCaption, question)) return std::nullopt;
+    if (!ui.AskOkCancel(kMessageCaption, question)) return std::nullopt;
   }
   return chosen;
 }

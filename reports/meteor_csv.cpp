@@ -94,10 +94,6 @@ CivilTime ClipUt(const Table& clips, int row) {
   return MjdToCivil(mjd);
 }
 
-void AppendDecimals(std::string* out, float value, int decimals) {
-  AppendFixedText(out, value, decimals);
-}
-
 struct Period {
   int first_row = -1;
   double first_day = 0.0;
@@ -161,11 +157,11 @@ void AppendLine(std::string* out, const Table& clips, const Table& objects, int 
   const std::string_view name = clips.Text(c, clip::kClipName);
   if (name.size() > kLocalTimeStart) *out += name.substr(kLocalTimeStart, kLocalTimeChars);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kMag), 1);
+  AppendFixedText(out, objects.Float(o, obj::kMag), 1);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kSec), 3);
+  AppendFixedText(out, objects.Float(o, obj::kSec), 3);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kAv1), 3);
+  AppendFixedText(out, objects.Float(o, obj::kAv1), 3);
   *out += ", ";
   *out += clips.Text(c, clip::kLid);
   *out += '_';
@@ -184,7 +180,7 @@ void AppendLine(std::string* out, const Table& clips, const Table& objects, int 
     AppendZeroPadded(out, v, 2);
   }
   *out += ',';
-  AppendDecimals(out, ut.second, 3);
+  AppendFixedText(out, ut.second, 3);
   *out += ',';
 
   // Dir1 .. delta: the direction of flight is the start azimuth turned round.
@@ -192,10 +188,10 @@ void AppendLine(std::string* out, const Table& clips, const Table& objects, int 
   if (direction < 0.0) direction += 360.0;
   AppendFixedText(out, direction, 1);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kEv1), 1);
+  AppendFixedText(out, objects.Float(o, obj::kEv1), 1);
   for (int column : {obj::kRa1, obj::kDc1, obj::kRa2, obj::kDc2, obj::kRaP, obj::kDcP}) {
     *out += ',';
-    AppendDecimals(out, objects.Float(o, column), 6);
+    AppendFixedText(out, objects.Float(o, column), 6);
   }
   *out += ',';
 
@@ -212,29 +208,29 @@ void AppendLine(std::string* out, const Table& clips, const Table& objects, int 
   // io .. dec_m
   *out += std::to_string(objects.Int(o, obj::kIo));
   *out += ',';
-  AppendDecimals(out, clips.Float(c, clip::kDdega), 5);
+  AppendFixedText(out, clips.Float(c, clip::kDdega), 5);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kCdeg), 5);
+  AppendFixedText(out, objects.Float(o, obj::kCdeg), 5);
   *out += ", ";
   *out += cls;
   *out += ",0.0,";
-  AppendDecimals(out, objects.Float(o, obj::kDr), 1);
+  AppendFixedText(out, objects.Float(o, obj::kDr), 1);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kVo), 1);
+  AppendFixedText(out, objects.Float(o, obj::kVo), 1);
   *out += ',';
   AppendFixedText(out, objects.Float(o, obj::kDv), 1, true);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kRam), 6);
+  AppendFixedText(out, objects.Float(o, obj::kRam), 6);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kDcm), 6);
+  AppendFixedText(out, objects.Float(o, obj::kDcm), 6);
 
   // refs .. drop
   *out += ',';
   *out += std::to_string(clips.Int(c, clip::kRstar));
   *out += ',';
-  AppendDecimals(out, clips.Float(c, clip::kErrm), 2);
+  AppendFixedText(out, clips.Float(c, clip::kErrm), 2);
   *out += ',';
-  AppendDecimals(out, clips.Float(c, clip::kTme), 3);
+  AppendFixedText(out, clips.Float(c, clip::kTme), 3);
   *out += ',';
   double sps = clips.Float(c, clip::kFps);
   if (clips.Int(c, clip::kInterlaced) != 0) sps *= 2.0;
@@ -246,13 +242,13 @@ void AppendLine(std::string* out, const Table& clips, const Table& objects, int 
 
   // delay, delay_m, Npass, gioidh, fourcc_original
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kDelay), 3);
+  AppendFixedText(out, objects.Float(o, obj::kDelay), 3);
   *out += ',';
-  AppendDecimals(out, objects.Float(o, obj::kDelayM), 3);
+  AppendFixedText(out, objects.Float(o, obj::kDelayM), 3);
   *out += ',';
   *out += std::to_string(objects.Int(o, obj::kNpass));
   *out += ',';
-  AppendDecimals(out, clips.Float(c, clip::kGioidh), 1);
+  AppendFixedText(out, clips.Float(c, clip::kGioidh), 1);
   const std::string_view fourcc = clips.Text(c, clip::kFourccOriginal);
   if (fourcc.empty()) {
     *out += ", ";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/replay_run.h"
+#include "app/error.h"
 #include "app/settings.h"
 #include "calib/still_image.h"
 #include "clips/clip_files.h"
@@ -23,7 +24,6 @@
 namespace mr4 {
 namespace {
 
-constexpr char kCaption[] = "Qor series";
 // The progress line is refreshed every this many frames.
 constexpr int kProgressEvery = 50;
 
@@ -139,7 +139,7 @@ std::optional<std::filesystem::path> ChoosePicture(const std::filesystem::path& 
   if (!chosen->has_extension()) chosen->replace_extension("bmp");
   std::error_code ec;
   if (std::filesystem::exists(*chosen, ec) &&
-      !ui.AskOkCancel(kCaption, "file already exists overwrite?\n" + chosen->string()))
+      !ui.AskOkCancel(kMessageCaption, "file already exists overwrite?\n" + chosen->string()))
     return std::nullopt;
   return chosen;
 }

@@ -20,7 +20,6 @@
 namespace mr4 {
 namespace {
 
-constexpr char kCaption[] = "Qor series";
 constexpr char kResultSuffix[] = "A.XML";
 constexpr char kCaptureSuffix[] = ".xml";
 // The capture record's element names, in the order the reader tries them.
@@ -183,7 +182,7 @@ bool SetLogLineTime(std::string* text, std::string_view clip_name, const CivilTi
 bool AdjustClipTimes(Table& clips, std::span<const int> rows, double shift_seconds,
                      TimeAdjustRun& run) {
   Ui& ui = CurrentUi();
-  if (!ui.AskOkCancel(kCaption, "Time adjust for all listed clips ok?")) return false;
+  if (!ui.AskOkCancel(kMessageCaption, "Time adjust for all listed clips ok?")) return false;
   ui.SetWaitCursor(true);
   for (int row : rows) {
     if (row < 0 || row >= clips.count() || !clips.Exists(row)) continue;

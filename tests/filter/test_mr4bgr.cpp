@@ -184,6 +184,29 @@ TEST(Mr4Bgr, StatedColorimetryIsConvertedByItsMatrixAndRange) {
   }
 }
 
+// An interlaced 4:2:0 frame: lines 0 and 2 (one field) share chroma line 0,
+// lines 1 and 3 (the other) chroma line 1; a progressive one pairs 0-1, 2-3.
+TEST(Mr4Bgr, InterlacedChromaStaysInItsField) {
+  const Pixels picture = [](int comp, int, int y) -> std::uint8_t {
+    if (comp == GST_VIDEO_COMP_Y) return 100;
+    const bool second = (y / 2) % 2 == 1;  // chroma line 0 or 1 (of 4 rows)
+    return comp == GST_VIDEO_COMP_U ? 128 : (second ? 255 : 0);
+  };
+  for (bool interlaced : {false, true}) {
+    SCOPED_TRACE(interlaced ? "interlaced" : "progressive");
+    const std::string caps =
+        Caps("I420", 2, 4) + (interlaced ? ",interlace-mode=interleaved" : "");
+    const auto bgr = Convert(caps, picture, 2, 4);
+    ASSERT_EQ(bgr.size(), 24u);
+    for (int row = 0; row < 4; ++row) {
+      const int chroma_line = interlaced ? row % 2 : row / 2;
+      const std::uint8_t red = bgr[row * 6 + 2];
+      // V 255 makes red saturate; V 0 leaves it far below the luma.
+      EXPECT_EQ(red == 255, chroma_line == 1) << "row " << row << " red " << int(red);
+    }
+  }
+}
+
 TEST(Mr4Bgr, BgrPassesThrough) {
   const Pixels bytes = [](int comp, int x, int y) {
     return static_cast<std::uint8_t>(comp * 80 + x * 7 + y * 13);

@@ -313,9 +313,9 @@ int ReplaceIntValue(std::string* text, std::string_view name, int value) {
   return ReplaceValue(text, name, std::to_string(value));
 }
 
-int ReplaceSecondsValue(std::string* text, double value) {
+int ReplaceSecondsValue(std::string* text, double value, int decimals) {
   std::string formatted;
-  AppendFixed(&formatted, value, 4);
+  AppendFixed(&formatted, value, decimals);
   return ReplaceValue(text, "s", formatted);
 }
 

@@ -74,7 +74,7 @@ void WriteElement(std::string* out, std::string_view element, int version,
 // there is no such attribute; FatalError "xml broken" when its value has no
 // closing quote.
 int ReplaceIntValue(std::string* text, std::string_view name, int value);
-// The same for the attribute "s", written with "%.4f".
-int ReplaceSecondsValue(std::string* text, double value);
+// The same for the attribute "s", written with `decimals` places ("%.4f").
+int ReplaceSecondsValue(std::string* text, double value, int decimals = 4);
 
 }  // namespace mr4

@@ -123,9 +123,12 @@ bool SetRecordTime(std::string* text, std::string_view element, const CivilTime&
   // never take the record's time.
   std::string tag = text->substr(tag_start, tag_end - tag_start);
   const std::size_t tag_name_end = element.size() + 1;
-  if (!ReplaceSecondsValue(&tag, time.second)) {
+  // The result file writes its floats with six decimals, the capture
+  // record its seconds with four.
+  const int decimals = element == "meridra_record" ? 6 : 4;
+  if (!ReplaceSecondsValue(&tag, time.second, decimals)) {
     std::string seconds;
-    AppendFixed(&seconds, time.second, 4);
+    AppendFixed(&seconds, time.second, decimals);
     AddAttribute(&tag, tag_name_end, "s", seconds);
   }
   const struct {

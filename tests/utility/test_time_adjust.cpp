@@ -87,7 +87,7 @@ TEST_F(TimeAdjustTest, AnHourAfter2330IsHalfPastMidnightOfTheNextDayEverywhere) 
             CaptureRecord("2024", "1", "1", "0", "0.0000"));
   // The trail sample's "y" stays.
   EXPECT_EQ(ReadFileBytes(out_ / (std::string(kClip) + "A.XML")),
-            ResultFile("2024", "1", "1", "0", "0.0000"));
+            ResultFile("2024", "1", "1", "0", "0.000000"));
   EXPECT_EQ(ReadFileBytes(out_ / "C20231231.csv"),
             log_head +
                 "1,M20231231_233000_TK10.avi,5,a,2023,12,31,23,30,0,1.5\r\n"

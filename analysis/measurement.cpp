@@ -1,11 +1,10 @@
 #include "analysis/measurement.h"
 
-#include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <numbers>
 
 #include "app/settings.h"
+#include "astro/ground_geometry.h"
 #include "astro/sky_coordinates.h"
 #include "calib/camera_model.h"
 #include "tables/table.h"
@@ -41,11 +40,9 @@ FramePoint ProjectToFrame(const AnalysisContext& c, double ra, double dec) {
 
 double GroundPoint(const Table& clips, int clip_row, Table& objects, int object_row,
                    int end) {
-  constexpr double kDeg = std::numbers::pi / 180.0;
   const double lng0 = clips.Float(clip_row, clip::kLng);
   const double lat0 = clips.Float(clip_row, clip::kLat);
-  const double station_km =
-      (clips.Float(clip_row, clip::kGioidh) + clips.Float(clip_row, clip::kAlt)) / 1000.0;
+  const double station_m = clips.Float(clip_row, clip::kGioidh) + clips.Float(clip_row, clip::kAlt);
   const bool start = end == 1;
   const int k_lng = start ? obj::kLng1 : obj::kLng2;
   const int k_lat = start ? obj::kLat1 : obj::kLat2;
@@ -59,27 +56,15 @@ double GroundPoint(const Table& clips, int clip_row, Table& objects, int object_
   double h = objects.Float(object_row, k_h);
   if (h < 0) h = start ? AppSettings().a_km1 : AppSettings().a_km2;
 
-  // Radius of the geoid at the station's latitude plus the station height.
-  const double phi = lat0 * kDeg;
-  const double V = 6378.14 * (0.9983271 + 0.0016764 * std::cos(2 * phi) -
-                              3.5e-6 * std::cos(4 * phi)) +
-                   station_km;
-  const double U = h - station_km;
-  const double Wc = V * std::cos((ev + 90.0) * kDeg);
-  const double d = std::sqrt(Wc * Wc + 2 * V * U + U * U) + Wc;
-  // Rounding can carry the cosine a hair beyond 1 near the zenith.
-  const double cos_gamma =
-      std::clamp((U * U + 2 * V * V + 2 * V * U - d * d) / (2 * V * V + 2 * V * U), -1.0, 1.0);
-  const double gamma = std::acos(cos_gamma);
-  const double g = gamma * V;
-  const SpherePoint p = GroundDestination(lng0, lat0, az, gamma / kDeg);
+  const GroundRange range = GroundRangeAtHeight(lat0, station_m, ev, h);
+  const SpherePoint p = GroundDestination(lng0, lat0, az, range.central_angle_deg);
 
   objects.SetFloat(object_row, k_lng, static_cast<float>(p.lon));
   objects.SetFloat(object_row, k_lat, static_cast<float>(p.lat));
   objects.SetFloat(object_row, k_h, static_cast<float>(h));
-  objects.SetFloat(object_row, k_dist, static_cast<float>(d));
-  objects.SetFloat(object_row, k_gd, static_cast<float>(g));
-  return g;
+  objects.SetFloat(object_row, k_dist, static_cast<float>(range.slant_km));
+  objects.SetFloat(object_row, k_gd, static_cast<float>(range.range_km));
+  return range.range_km;
 }
 
 }  // namespace mr4

@@ -72,7 +72,7 @@ GroundRange GroundRangeAtHeight(double latitude, double station_height_m,
   const double s = std::sqrt(disc > 0.0 ? disc : 0.0) + m;
   const double v = ClampedAcos((2.0 * l * l + 2.0 * l * d + d * d - s * s) /
                                (2.0 * l * l + 2.0 * l * d));
-  return {v * l, v * kRadToDeg};
+  return {v * l, v * kRadToDeg, s};
 }
 
 SpherePoint PixelToGroundPoint(const GroundStation& station,

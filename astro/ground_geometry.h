@@ -29,6 +29,7 @@ double ChordDistanceKm(double lon1, double lat1, double lon2, double lat2);
 struct GroundRange {
   double range_km = 0.0;           // along the ground
   double central_angle_deg = 0.0;  // seen from the Earth's centre
+  double slant_km = 0.0;           // along the line of sight
 };
 // Where a line of sight of elevation `elevation` from a station at
 // `latitude`, `station_height_m` above the ellipsoid, reaches `height_km`.

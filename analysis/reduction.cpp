@@ -29,19 +29,6 @@ constexpr int kFieldLimit = 4005;
 constexpr int kLocalFitHalf = 3;   // entries before a sample in its local fit
 constexpr int kLocalFitSpan = 6;   // entries after the first of a local fit
 
-double Wrap360(double a) {
-  a = std::fmod(a, 360.0);
-  return a < 0 ? a + 360.0 : a;
-}
-
-// Into (-180, 180].
-double Wrap180(double a) {
-  a = std::fmod(a, 360.0);
-  if (a > 180) a -= 360;
-  if (a <= -180) a += 360;
-  return a;
-}
-
 double Degrees(double lon1, double lat1, double lon2, double lat2) {
   return AngularDistance(static_cast<float>(lon1), static_cast<float>(lat1),
                          static_cast<float>(lon2), static_cast<float>(lat2)) /

@@ -36,20 +36,6 @@ constexpr double kFarthestLoggedRadiant = 45.0;
 constexpr double kLeastCrossingAngle = 5.0;
 
 
-// Into (-180, 180].
-double Normalised(double deg) {
-  double x = std::fmod(deg, 360.0);
-  if (x > 180.0) x -= 360.0;
-  if (x <= -180.0) x += 360.0;
-  return x;
-}
-
-double Fold360(double deg) {
-  double x = std::fmod(deg, 360.0);
-  if (x < 0.0) x += 360.0;
-  return x;
-}
-
 double AngleDeg(double lon1, double lat1, double lon2, double lat2) {
   return AngularDistance(static_cast<float>(lon1), static_cast<float>(lat1),
                          static_cast<float>(lon2), static_cast<float>(lat2)) *
@@ -125,12 +111,12 @@ bool SeeRadiant(const ShowerRow& s, const CameraProfile& p, double margin,
                 SeenRadiant* out) {
   if (!s.in_use) return false;
   const double sol = p.ClipSolarLongitude;
-  const double x = Normalised(sol - s.sol1);
-  const double y = Normalised(sol - s.sol2);
+  const double x = Wrap180(sol - s.sol1);
+  const double y = Wrap180(sol - s.sol2);
   if (!(x >= -margin && x <= kActivityReach && y <= margin && y >= -kActivityReach)) {
     return false;
   }
-  out->dsol = Normalised(sol - s.radiant.solp);
+  out->dsol = Wrap180(sol - s.radiant.solp);
   const EquatorialPoint eq = RadiantAtSolarLongitude(s.radiant, sol);
   HorizontalPoint h = EquatorialToHorizontal(p.ClipMjdTt, p.ClipLst, p.p_lat, eq.ra, eq.dec);
   out->vg = out->dsol * s.dvg / 360.0 * 365.25 + s.vg;
@@ -385,13 +371,13 @@ double EstimateTrajectory(AnalysisContext& c, int object_row) {
                                        p.clip_s, p.clip_tz, lng1);
   const HorizontalPoint radiant =
       EquatorialToHorizontal(p.ClipMjdTt, lst, lat1, c.shower_ra, c.shower_dec);
-  const double azL1 = Fold360(radiant.az + 180.0);
+  const double azL1 = Wrap360(radiant.az + 180.0);
   {
     std::lock_guard<TableLock> lock(objects.lock());
     objects.SetFloat(object_row, obj::kAzL1, static_cast<float>(azL1));
     objects.SetFloat(object_row, obj::kEvL1, static_cast<float>(radiant.ev));
   }
-  const double crossing = std::fabs(Normalised(azL1 - az2));
+  const double crossing = std::fabs(Wrap180(azL1 - az2));
   if (!(crossing >= kLeastCrossingAngle && crossing <= 180.0 - kLeastCrossingAngle)) return 5;
 
   const BearingCrossing end = BearingIntersection(lng1, lat1, azL1, p.p_lng, p.p_lat, az2);
@@ -447,7 +433,7 @@ void SelectCurrentObject(int object_row) {
   const double sol = CurrentProfile().ClipSolarLongitude;
   for (int i = 0; i < showers.count(); ++i) {
     if (!showers.Exists(i)) continue;
-    const double dsol = i == 0 ? 0.0 : Normalised(sol - showers.Float(i, shower::kSolp));
+    const double dsol = i == 0 ? 0.0 : Wrap180(sol - showers.Float(i, shower::kSolp));
     ResetWorkingColumns(showers, i);
     showers.SetFloat(i, shower::kDsol, static_cast<float>(dsol));
     showers.SetInt(i, shower::kValid, 1);

@@ -12,13 +12,6 @@ namespace {
 
 constexpr double kDeg = std::numbers::pi / 180.0;
 
-// Into (-180, 180].
-double Wrap180(double a) {
-  while (a > 180) a -= 360;
-  while (a <= -180) a += 360;
-  return a;
-}
-
 }  // namespace
 
 GreatCircleFit FitGreatCircle(AnalysisContext& c, Track& track, double limit) {

@@ -36,6 +36,18 @@ struct SpherePoint {
   double lat = 0.0;  // deg
 };
 
+// An angle (deg) brought into [0, 360) and into (-180, 180].
+inline double Wrap360(double deg) {
+  const double a = std::fmod(deg, 360.0);
+  return a < 0.0 ? a + 360.0 : a;
+}
+inline double Wrap180(double deg) {
+  double a = std::fmod(deg, 360.0);
+  if (a > 180.0) a -= 360.0;
+  if (a <= -180.0) a += 360.0;
+  return a;
+}
+
 // acos and asin of an argument clamped to [-1, 1]: a cosine computed from
 // coincident or antipodal points may exceed 1 by rounding, and the NaN that
 // the library would return then slips through later comparisons.

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "calib/camera_profile.h"
 
 namespace mr4 {

@@ -11,7 +11,7 @@
 #include <span>
 
 #include "analysis/analysis_context.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 
 namespace mr4 {
 

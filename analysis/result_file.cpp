@@ -15,7 +15,7 @@
 #include <system_error>
 
 #include "analysis/measurement.h"
-#include "app/error.h"
+#include "base/error.h"
 #include "calib/camera_model.h"
 #include "calib/profile_file.h"
 #include "clips/clip_files.h"

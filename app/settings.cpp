@@ -14,8 +14,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "platform/system.h"
 
 namespace mr4 {

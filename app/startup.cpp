@@ -10,8 +10,8 @@
 
 #include "analysis/analysis_context.h"
 #include "analysis/showers.h"
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "astro/time_scales.h"
 #include "calib/star_catalogue.h"

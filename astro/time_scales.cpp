@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "astro/angles.h"
 #include "astro/sun.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "calib/camera_model.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"

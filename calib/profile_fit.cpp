@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "astro/sky_coordinates.h"
-#include "app/error.h"
+#include "base/error.h"
 #include "calib/camera_model.h"
 #include "calib/profile_file.h"
 #include "calib/still_image.h"

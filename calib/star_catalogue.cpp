@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "calib/camera_model.h"
 
 namespace mr4 {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "astro/angles.h"
 #include "calib/camera_model.h"
 #include "platform/ui.h"

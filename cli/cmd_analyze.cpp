@@ -24,7 +24,7 @@
 #include "analysis/clip_analysis.h"
 #include "analysis/parallel_analysis.h"
 #include "analysis/replay_run.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "cli/args.h"
 #include "cli/commands.h"

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "calib/profile_file.h"
 #include "calib/profile_fit.h"

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "tables/table_catalogue.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/column_layouts.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "calib/camera_profile.h"
 #include "cli/args.h"

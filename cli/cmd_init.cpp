@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/shipped_data.h"
+#include "base/shipped_data.h"
 #include "cli/args.h"
 #include "cli/commands.h"
 

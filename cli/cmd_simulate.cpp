@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "calib/camera_profile.h"
 #include "calib/profile_file.h"
 #include "calib/star_catalogue.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/startup.h"
 #include "cli/commands.h"
 #include "platform/console_ui.h"

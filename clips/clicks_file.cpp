@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "astro/time_scales.h"
 #include "platform/image_codecs.h"
 #include "tables/cell_text.h"

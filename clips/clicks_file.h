@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 
 namespace mr4 {
 

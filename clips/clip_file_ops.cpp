@@ -14,7 +14,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "app/settings.h"
 #include "astro/time_scales.h"
 #include "clips/clip_files.h"

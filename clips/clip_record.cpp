@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "clips/clip_files.h"
 #include "tables/cell_text.h"
 #include "tables/table_catalogue.h"

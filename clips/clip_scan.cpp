@@ -6,8 +6,8 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "astro/time_scales.h"
 #include "calib/camera_model.h"

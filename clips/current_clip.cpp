@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "calib/camera_model.h"
 #include "calib/camera_profile.h"
 #include "calib/profile_file.h"

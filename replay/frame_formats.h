@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 
 namespace mr4 {
 

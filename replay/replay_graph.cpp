@@ -11,7 +11,7 @@
 #include <new>
 #include <string>
 
-#include "app/error.h"
+#include "base/error.h"
 
 GST_DEBUG_CATEGORY_STATIC(replay_graph_debug);
 #define GST_CAT_DEFAULT replay_graph_debug

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 
 namespace mr4 {

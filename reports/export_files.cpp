@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "platform/image_codecs.h"
 #include "platform/system.h"
 #include "platform/ui.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "astro/time_scales.h"
 #include "reports/export_files.h"
 #include "reports/period_report.h"

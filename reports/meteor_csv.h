@@ -25,7 +25,7 @@
 #include <optional>
 #include <string>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "reports/export_files.h"
 #include "tables/table.h"
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <tuple>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "astro/time_scales.h"
 #include "tables/table_catalogue.h"
 

@@ -8,7 +8,7 @@
 #include <new>
 #include <system_error>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "tables/cell_text.h"
 
 namespace mr4 {

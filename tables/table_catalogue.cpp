@@ -1,6 +1,6 @@
 #include "tables/table_catalogue.h"
 
-#include "app/error.h"
+#include "base/error.h"
 
 namespace mr4 {
 namespace {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "tables/table.h"
 
 namespace mr4 {

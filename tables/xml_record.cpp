@@ -4,7 +4,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "tables/cell_text.h"
 #include "tables/table_catalogue.h"
 

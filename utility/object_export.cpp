@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "tables/cell_text.h"
 #include "tables/table_catalogue.h"
 

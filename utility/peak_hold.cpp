@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/replay_run.h"
-#include "app/error.h"
+#include "base/error.h"
 #include "app/settings.h"
 #include "calib/still_image.h"
 #include "clips/clip_files.h"

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "clips/clip_files.h"
 #include "platform/ui.h"
 #include "reports/export_files.h"

@@ -14,7 +14,7 @@
 
 #include "analysis/analysis_context.h"
 #include "analysis/detector.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 
 namespace mr4 {
 namespace {

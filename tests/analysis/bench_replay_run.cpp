@@ -16,7 +16,7 @@
 
 #include "analysis/analysis_run.h"
 #include "analysis/replay_run.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "clips/clip_files.h"
 #include "platform/message_queue.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "analysis/detector.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "astro/sky_coordinates.h"
 #include "calib/profile_file.h"

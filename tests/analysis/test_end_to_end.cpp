@@ -15,7 +15,7 @@
 #include "analysis/analysis_run.h"
 #include "analysis/clip_analysis.h"
 #include "analysis/showers.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "calib/profile_file.h"
 #include "clips/clip_files.h"
 #include "clips/clip_record.h"

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "clips/clip_files.h"
 #include "platform/message_queue.h"

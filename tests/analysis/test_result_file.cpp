@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "clips/clip_files.h"
 #include "clips/clip_record.h"

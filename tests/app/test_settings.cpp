@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/column_layouts.h"
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "platform/scripted_ui.h"

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "astro/angles.h"
 #include "astro/sky_coordinates.h"
 #include "astro/time_scales.h"

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <random>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "astro/angles.h"
 #include "astro/sun.h"
 #include "astro/time_scales.h"

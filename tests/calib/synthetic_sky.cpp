@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "astro/angles.h"
 #include "astro/sky_coordinates.h"
 #include "calib/camera_model.h"

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "astro/angles.h"
 #include "astro/sky_coordinates.h"
 #include "astro/time_scales.h"

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "calib/camera_model.h"
 #include "calib/profile_file.h"
 #include "platform/scripted_ui.h"

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "clips/clip_scan.h"
 #include "platform/scripted_ui.h"

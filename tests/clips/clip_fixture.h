@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "replay/frame_formats.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // ShowError, FatalError and FatalCode for the fuzz targets: messages are
 // dropped, fatal ends throw FatalEnd (see fuzz_fatal.h).
-#include "app/error.h"
+#include "base/error.h"
 #include "tests/fuzz/fuzz_fatal.h"
 
 namespace mr4 {

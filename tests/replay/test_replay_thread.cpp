@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "app/settings.h"
 #include "platform/message_queue.h"
 #include "platform/scripted_ui.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_values.h"
+#include "base/process_values.h"
 #include "platform/scripted_ui.h"
 #include "tables/table_catalogue.h"
 #include "tests/support/temp_files.h"

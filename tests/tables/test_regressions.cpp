@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "tests/fuzz/harness.h"
 
 namespace mr4 {

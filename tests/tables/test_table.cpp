@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "tables/cell_text.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"

@@ -8,8 +8,8 @@
 
 #include <unistd.h>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "tables/table_catalogue.h"
 
 namespace mr4 {

@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "platform/scripted_ui.h"
 #include "tables/table_catalogue.h"
 #include "tables/xml_record.h"

@@ -1,9 +1,9 @@
-#include "app/process_values.h"
+#include "base/process_values.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "app/error.h"
+#include "base/error.h"
 
 namespace mr4 {
 

@@ -1,4 +1,4 @@
-#include "app/shipped_data.h"
+#include "base/shipped_data.h"
 
 #include <system_error>
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/error.h"
-#include "app/process_values.h"
+#include "base/error.h"
+#include "base/process_values.h"
 #include "platform/scripted_ui.h"
 
 namespace mr4 {

@@ -56,7 +56,7 @@ int Report(const char* what, const ExportResult& result) {
     case ExportStatus::kCancelled:
       std::printf("%s: not written, %s exists (--yes replaces it)\n", what,
                   result.path.c_str());
-      return kExitSomeFailed;
+      return kExitDeclined;
     case ExportStatus::kCannotOpen:
       std::printf("%s: cannot write %s\n", what, result.path.c_str());
       return kExitSomeFailed;

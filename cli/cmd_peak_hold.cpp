@@ -62,7 +62,7 @@ int RunPeakHold(const CommandContext& context, std::span<const std::string> args
       return kExitOk;
     case PeakHoldStatus::kCancelled:
       std::printf("not written: the file exists (--yes replaces it)\n");
-      return kExitOk;
+      return kExitDeclined;
     case PeakHoldStatus::kBusy:
       std::printf("the replay is busy\n");
       return kExitSomeFailed;

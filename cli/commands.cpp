@@ -284,6 +284,10 @@ const Command kCommands[] = {
 
 std::span<const Command> Commands() { return kCommands; }
 
+int ExitStatus(int status, int declined) {
+  return status == kExitOk && declined > 0 ? kExitDeclined : status;
+}
+
 int UsageError(const CommandContext& context, const std::string& message) {
   // A refused command leaves the settings file as it was.
   KeepSettingsFileUnchanged();

@@ -1,8 +1,9 @@
 // The headless commands: `mr4 [--home DIR] [--verbose] [--yes] COMMAND ...`.
 //
 // Each command is one function in its own cmd_*.cpp, listed in the table in
-// commands.cpp. Exit status: 0 success, 1 usage error, 2 some clips failed,
-// 99 fatal error.
+// commands.cpp. Exit status: 0 success, 1 usage error, 2 some clips failed
+// (a failed calibration among them), 3 a question was declined (without
+// --yes) and so something was not done, 99 fatal error.
 #pragma once
 
 #include <span>
@@ -13,6 +14,12 @@ namespace mr4::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitSomeFailed = 2;
+inline constexpr int kExitDeclined = 3;
+
+// The program's exit status once a command returned `status` after
+// `declined` questions were declined: a command that did all it was asked
+// but was told "no" exits kExitDeclined; a failure keeps its status.
+int ExitStatus(int status, int declined);
 
 struct CommandContext {
   std::string name;  // the command's name, for messages

@@ -3,13 +3,16 @@
 // would start.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "base/process_values.h"
 #include "app/startup.h"
 #include "cli/commands.h"
 #include "platform/console_ui.h"
+#include "tables/table_catalogue.h"
 
 namespace {
 
@@ -29,6 +32,21 @@ void PrintUsage(std::FILE* f) {
     std::fprintf(f, "  %-14s %s\n", c.name, c.summary);
   }
   std::fputs("\n'mr4 COMMAND --help' describes a command.\n", f);
+}
+
+// Start-up ends with err=9001 in a directory without the leap-second table;
+// the commonest cause is a command run outside any home directory, so say
+// how to make one first.
+void TellWhenNotAHome(const std::optional<std::filesystem::path>& home) {
+  std::error_code ec;
+  const std::filesystem::path dir =
+      home && !home->empty() ? *home : std::filesystem::current_path(ec);
+  if (ec || !std::filesystem::is_directory(dir, ec)) return;  // EnterHome reports it
+  if (std::filesystem::exists(dir / mr4::kLeapSecondFileName, ec)) return;
+  std::fprintf(stderr,
+               "mr4: %s is not a home directory (it has no %s): make one with "
+               "'mr4 init %s', or name one with --home DIR\n",
+               dir.c_str(), mr4::kLeapSecondFileName, dir.c_str());
 }
 
 }  // namespace
@@ -107,5 +125,7 @@ int main(int argc, char** argv) {
     }
     return command->run(context, args);
   }
-  return RunApplication(startup, [&] { return command->run(context, args); });
+  TellWhenNotAHome(startup.home);
+  const int status = RunApplication(startup, [&] { return command->run(context, args); });
+  return ExitStatus(status, ui.declined());
 }

@@ -27,10 +27,16 @@ void ConsoleUi::Message(std::string_view caption, std::string_view text,
 bool ConsoleUi::Ask(std::string_view caption, std::string_view text) {
   std::lock_guard lock(mutex_);
   if (options_.answer_yes) return true;
+  ++declined_;
   std::string note = "declined (run with --yes to accept): ";
   note.append(text);
   WriteLine(options_.err, caption, note);
   return false;
+}
+
+int ConsoleUi::declined() const {
+  std::lock_guard lock(mutex_);
+  return declined_;
 }
 
 bool ConsoleUi::AskOkCancel(std::string_view caption, std::string_view text) {

@@ -39,11 +39,16 @@ class ConsoleUi final : public Ui {
   KeyState Keys() override { return options_.keys; }
   void Beep() override {}
 
+  // Questions declined so far (none with --yes): the command's exit status
+  // tells a script that something was not done.
+  int declined() const;
+
  private:
   bool Ask(std::string_view caption, std::string_view text);
 
   Options options_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  int declined_ = 0;
 };
 
 }  // namespace mr4

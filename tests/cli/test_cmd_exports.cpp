@@ -70,7 +70,7 @@ TEST_F(ExportCommands, ExportsTheScannedObjects) {
 
   // Without --with-report an existing file is replaced only when told so.
   ProgramResult again = Run({"export-csv", "--ctrl-variant", "--out", out_.path().string()});
-  EXPECT_EQ(again.exit_code, 2) << again.out;
+  EXPECT_EQ(again.exit_code, 3) << again.out;
   EXPECT_EQ(ReadFileBytes(summary), lines);
   again = Run({"--yes", "export-csv", "--ctrl-variant", "--out", out_.path().string()});
   ASSERT_EQ(again.exit_code, 0) << again.err;
@@ -96,7 +96,7 @@ TEST_F(ExportCommands, TimeAdjustMovesTheClipAcrossMidnight) {
   EXPECT_EQ(Run({"time-adjust", "--shift", "3600", "M20990101_000000_X"}).exit_code, 1);
 
   const ProgramResult declined = Run({"time-adjust", "--shift", "3600", kClip});
-  EXPECT_EQ(declined.exit_code, 0);
+  EXPECT_EQ(declined.exit_code, 3);
   EXPECT_NE(declined.err.find("Time adjust for all listed clips ok?"), std::string::npos);
 
   const ProgramResult run = Run({"--yes", "time-adjust", "--shift", "3600", kClip});

@@ -44,7 +44,8 @@ class FileOpCommands : public ::testing::Test {
 
 TEST_F(FileOpCommands, MoveAsksThenFilesTheNamedClipByNight) {
   ProgramResult declined = Run({"move"});
-  EXPECT_EQ(declined.exit_code, 0) << declined.err;
+  // A declined question exits 3 in every command.
+  EXPECT_EQ(declined.exit_code, 3) << declined.err;
   EXPECT_NE(declined.err.find("Move Checked 2 clips to 'save dir' ok?"), std::string::npos)
       << declined.err;
   EXPECT_EQ(FilesIn(clips_.path()), 8);
@@ -97,6 +98,7 @@ TEST_F(FileOpCommands, CleanRemovesOneLevelPerRun) {
   EXPECT_TRUE(fs::exists(clips_.path() / "2024/202401"));
   EXPECT_TRUE(fs::exists(clips_.path() / "empty"));
   ProgramResult declined = Run({"clean"});
+  EXPECT_EQ(declined.exit_code, 3) << declined.err;
   EXPECT_TRUE(fs::exists(clips_.path() / "2024/202401"));
 }
 

@@ -64,7 +64,7 @@ TEST_F(PeakHoldCommand, WritesTheClipsPictureAndAsksBeforeReplacingIt) {
   EXPECT_NE(setting.out.find("AP.peakf=2"), std::string::npos) << setting.out;
 
   const ProgramResult kept = Run({"peak-hold", "M20240101_000000"});
-  EXPECT_EQ(kept.exit_code, 0) << kept.err;
+  EXPECT_EQ(kept.exit_code, 3) << kept.err;
   EXPECT_NE(kept.out.find("not written"), std::string::npos) << kept.out;
   EXPECT_NE(kept.err.find("file already exists overwrite?"), std::string::npos) << kept.err;
 

@@ -96,6 +96,10 @@ TEST(ConsoleUi, DeclinesQuestionsUnlessToldYes) {
   options.answer_yes = true;
   ConsoleUi accepting(options);
   EXPECT_TRUE(accepting.AskOkCancel("Qor series", "delete 3 files ok?"));
+  EXPECT_FALSE(declining.AskYesNo("Qor series", "replace?"));
+  // The count decides the command's exit status.
+  EXPECT_EQ(declining.declined(), 2);
+  EXPECT_EQ(accepting.declined(), 0);
 
   std::rewind(err);
   char buffer[512] = {};
@@ -104,7 +108,8 @@ TEST(ConsoleUi, DeclinesQuestionsUnlessToldYes) {
   std::string text(buffer, n);
   EXPECT_EQ(text,
             "Qor series: declined (run with --yes to accept): delete 3 files "
-            "ok?\nQor series: Cannot load x\n");
+            "ok?\nQor series: Cannot load x\n"
+            "Qor series: declined (run with --yes to accept): replace?\n");
   EXPECT_EQ(declining.SaveFile({"save", "", ""}), std::nullopt);
   EXPECT_EQ(declining.SaveFile({"save", "/x/y.csv", ""}), fs::path("/x/y.csv"));
 }

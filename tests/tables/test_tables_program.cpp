@@ -119,12 +119,18 @@ TEST(Startup, BrokenTableFilesEndTheProgram) {
     ProgramResult r = RunMr4({"--home", home.path().string(), "settings"});
     EXPECT_EQ(r.exit_code, 99);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("not a home directory"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(home.path() / "MR4_PARAM.MRA"));  // nothing saved
   }
   TempDir bare("mr4-bare");  // no leap-second table at all
   ProgramResult r = RunMr4({"--home", bare.path().string(), "settings"});
   EXPECT_EQ(r.exit_code, 99);
   EXPECT_NE(r.err.find("err=9001"), std::string::npos) << r.err;
+  // ... and says how to make a home; a home with a bad table does not.
+  EXPECT_NE(r.err.find("is not a home directory (it has no Qorx_LSec.csv): make one with "
+                       "'mr4 init " + bare.path().string() + "', or name one with --home DIR"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace

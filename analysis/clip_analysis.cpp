@@ -1,6 +1,7 @@
 #include "analysis/clip_analysis.h"
 
 #include "analysis/analysis_run.h"
+#include "base/error.h"
 #include "calib/profile_file.h"
 #include "calib/profile_fit.h"
 #include "calib/star_catalogue.h"
@@ -16,6 +17,11 @@ ClipPreparation PrepareClip(AnalysisContext& c, int row, bool allow_empty_mask,
   const Table& clips = Tables().clip;
   c.clip_row = row;
   c.current_object = -1;
+  if (const std::filesystem::path unread = UnreadableProfile(row); !unread.empty()) {
+    ShowError("%s: cannot read its profile %s",
+              std::string(clips.Text(row, clip::kClipName)).c_str(), unread.c_str());
+    return ClipPreparation::kNoProfile;
+  }
   const std::size_t bytes =
       std::size_t(clips.Int(row, clip::kCx)) * std::size_t(clips.Int(row, clip::kCy)) * 3;
   if (mask.size() < bytes) mask.resize(bytes);
@@ -39,21 +45,28 @@ ClipPreparation PrepareClip(AnalysisContext& c, int row, bool allow_empty_mask,
   return outcome;
 }
 
-void FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mask) {
+std::string FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mask) {
   Table& clips = Tables().clip;
   clips.SetFloat(c.clip_row, clip::kErrm, -1.0f);
   const CameraProfile recorded = c.profile;
   const StarFitResult fit = StarFitSequence(StarMap(), recorded, mask, c.profile, c.stars);
-  clips.SetFloat(c.clip_row, clip::kErrm, static_cast<float>(fit.photometry.errm));
+  clips.SetFloat(c.clip_row, clip::kErrm,
+                 fit.failure.empty() ? static_cast<float>(fit.photometry.errm)
+                                     : kErrmCalibrationFailed);
+  return fit.failure;
 }
 
 int AnalyzeClipRow(AnalysisContext& c, int row, bool star_fit, bool allow_empty_mask,
-                   std::vector<std::uint8_t>& mask) {
+                   std::vector<std::uint8_t>& mask, std::string* calibration_failure) {
   const ClipPreparation prepared = PrepareClip(c, row, allow_empty_mask, mask);
-  if (prepared == ClipPreparation::kFailed) return kAnalysisPrepareFailed;
+  if (prepared == ClipPreparation::kFailed || prepared == ClipPreparation::kNoProfile) {
+    return kAnalysisPrepareFailed;
+  }
   if (star_fit && prepared == ClipPreparation::kReady) {
     const std::size_t bytes = std::size_t(c.profile.cx) * c.profile.cy * 3;
-    FitClipToStars(c, std::span<const std::uint8_t>(mask.data(), bytes));
+    const std::string failure =
+        FitClipToStars(c, std::span<const std::uint8_t>(mask.data(), bytes));
+    if (calibration_failure) *calibration_failure = failure;
   }
   return AnalyzeClip(c);
 }

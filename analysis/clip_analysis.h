@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/analysis_context.h"
@@ -19,6 +21,7 @@ enum class ClipPreparation {
   kReady,          // profile, mask picture and star data loaded
   kEmptyMask,      // no usable mask picture: the empty mask was used
   kFailed,         // the clip cannot be prepared (invalid profile, ...)
+  kNoProfile,      // its directory's profile file cannot be read (reported)
 };
 
 // Loads clip row `row` into the context: its profile from the row, its
@@ -31,14 +34,17 @@ ClipPreparation PrepareClip(AnalysisContext& c, int row, bool allow_empty_mask,
 
 // The star fit of the prepared clip (star search, relinking, pointing
 // adjustment, photometric fit) into the context's profile. The clip row's
-// `errm` records the fit; the result file stores the fitted profile into
-// the row, so that it records the profile the objects were measured with.
-void FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mask);
+// `errm` records the fit, kErrmCalibrationFailed when it failed; the result
+// file stores the fitted profile into the row, so that it records the
+// profile the objects were measured with. Returns why the fit failed
+// (CalibrationFailure), empty when it held.
+std::string FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mask);
 
 // Prepare, optionally fit to the stars, and run. Returns the run's
 // result code, or kAnalysisPrepareFailed when the clip could not be
-// prepared.
+// prepared. A failed star fit does not stop the run (its result file is
+// marked through `errm`); `calibration_failure` receives why it failed.
 int AnalyzeClipRow(AnalysisContext& c, int row, bool star_fit, bool allow_empty_mask,
-                   std::vector<std::uint8_t>& mask);
+                   std::vector<std::uint8_t>& mask, std::string* calibration_failure = nullptr);
 
 }  // namespace mr4

@@ -31,14 +31,18 @@ bool NeedsReplayGraph(const Table& clips, int row) {
 SlotOutcome RunClipInSlot(AnalysisContext& c, int row, bool star_fit,
                           std::vector<std::uint8_t>& mask) {
   SlotOutcome outcome;
-  if (PrepareClip(c, row, false, mask) == ClipPreparation::kFailed) {
-    outcome.skipped = true;
+  const ClipPreparation prepared = PrepareClip(c, row, false, mask);
+  if (prepared != ClipPreparation::kReady) {
+    // A clip without a camera failed; one without a mask picture is left
+    // for the one-by-one analysis.
+    outcome.skipped = prepared != ClipPreparation::kNoProfile;
     outcome.code = kAnalysisPrepareFailed;
     return outcome;
   }
   if (star_fit) {
     const std::size_t bytes = std::size_t(c.profile.cx) * c.profile.cy * 3;
-    FitClipToStars(c, std::span<const std::uint8_t>(mask.data(), bytes));
+    outcome.calibration_failure =
+        FitClipToStars(c, std::span<const std::uint8_t>(mask.data(), bytes));
   }
   // A run begun after the stop would replace the clip's result with an
   // empty one.

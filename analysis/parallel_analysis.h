@@ -40,6 +40,10 @@ struct SlotOutcome {
   bool skipped = false;  // the clip could not be prepared: not analysed
   bool stopped = false;  // the stop came before its run began: not analysed
   int fields = 0;        // fields the run went through
+  // Why its star fit failed (CalibrationFailure); the clip was analysed
+  // with the recorded pointing and its result file is marked. Empty when
+  // the fit held or did not run.
+  std::string calibration_failure;
 };
 
 // Runs clip row `row` in slot `slot` (on context `slot`); on the slot's

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <unordered_map>
 
 #include "astro/sky_coordinates.h"
 #include "base/error.h"
@@ -22,7 +24,7 @@ constexpr double kAngleStopFactor = 0.09;   // x ddpix: angles and lens terms
 constexpr double kOffsetStopFactor = 1000;  // x ddpix: optical-centre offsets
 constexpr int kRelinkRounds = 4;
 constexpr int kPointingRounds = 4;
-constexpr int kFewestPairsForPointing = 6;
+constexpr int kFewestPairsForPointing = kFewestCalibrationStars;
 constexpr double kLargestKeptResidual = 4.0;  // [px]
 
 // What follows each move of a line search.
@@ -70,6 +72,107 @@ int SearchField(CameraProfile& p, std::span<const LinkedPair> pairs,
 }
 
 double AngleStop(const CameraProfile& p) { return p.p_u4_ddpix * kAngleStopFactor; }
+
+// The coarse pointing search: the brightest mask stars it places, its two
+// grids (step [deg], steps each side for az and ev, for rot) and the
+// distance [deg] beyond which a mask star counts as unmatched.
+constexpr std::size_t kSearchMaskStars = 40;
+struct SearchGrid {
+  double step;
+  int azev_steps;
+  int rot_steps;
+  double radius;
+};
+constexpr SearchGrid kCoarseGrid{1.0, 12, 6, 1.5};
+constexpr SearchGrid kFineGrid{0.25, 4, 4, 0.5};
+
+struct PixelPoint {
+  double x, y;
+};
+
+struct UnitVector {
+  double x, y, z;
+};
+
+UnitVector DirectionVector(const HorizontalPoint& h) {
+  const double az = h.az * kDegToRad, ev = h.ev * kDegToRad;
+  return {std::cos(ev) * std::sin(az), std::cos(ev) * std::cos(az), std::sin(ev)};
+}
+
+// The catalogue stars' directions in cubes of the search radius, so that a
+// direction's nearest star is among the 27 cubes about its own.
+class SkyCells {
+ public:
+  SkyCells(std::span<const UnitVector> stars, double radius_deg)
+      : size_(2.0 * std::sin(radius_deg * kDegToRad * 0.5)) {
+    for (const UnitVector& v : stars) cells_[Key(Cell(v.x), Cell(v.y), Cell(v.z))].push_back(v);
+  }
+  // The smallest squared chord from `v` to a star, at most size^2.
+  double NearestChord2(const UnitVector& v) const {
+    double nearest = size_ * size_;
+    const int cx = Cell(v.x), cy = Cell(v.y), cz = Cell(v.z);
+    for (int i = cx - 1; i <= cx + 1; ++i) {
+      for (int j = cy - 1; j <= cy + 1; ++j) {
+        for (int k = cz - 1; k <= cz + 1; ++k) {
+          const auto found = cells_.find(Key(i, j, k));
+          if (found == cells_.end()) continue;
+          for (const UnitVector& s : found->second) {
+            const double dx = s.x - v.x, dy = s.y - v.y, dz = s.z - v.z;
+            nearest = std::min(nearest, dx * dx + dy * dy + dz * dz);
+          }
+        }
+      }
+    }
+    return nearest;
+  }
+  double size() const { return size_; }
+
+ private:
+  int Cell(double c) const { return static_cast<int>(std::floor(c / size_)); }
+  static std::int64_t Key(int i, int j, int k) {
+    return (static_cast<std::int64_t>(i) * 4096 + j) * 4096 + k;
+  }
+  double size_;
+  std::unordered_map<std::int64_t, std::vector<UnitVector>> cells_;
+};
+
+// Over the mask stars, the squared distance (chord) from the direction the
+// profile gives each to the nearest catalogue star, at most the radius's
+// each: 0 when every mask star sits on a star.
+double PointingCost(const CameraProfile& p, const SkyCells& sky,
+                    std::span<const PixelPoint> mask) {
+  double cost = 0.0;
+  for (const PixelPoint& m : mask) {
+    cost += sky.NearestChord2(DirectionVector(PixelToHorizontal(p, m.x, m.y)));
+  }
+  return cost;
+}
+
+// The grid of pointings about the profile's; the profile ends at the best
+// (the start wins ties).
+void SearchGridAround(CameraProfile& p, const SearchGrid& grid,
+                      std::span<const UnitVector> stars, std::span<const PixelPoint> mask) {
+  const SkyCells sky(stars, grid.radius);
+  const float az0 = p.p_az, ev0 = p.p_ev, rot0 = p.p_rot;
+  double best = PointingCost(p, sky, mask);
+  float best_az = az0, best_ev = ev0, best_rot = rot0;
+  for (int i = -grid.azev_steps; i <= grid.azev_steps; ++i) {
+    for (int j = -grid.azev_steps; j <= grid.azev_steps; ++j) {
+      for (int k = -grid.rot_steps; k <= grid.rot_steps; ++k) {
+        p.p_az = static_cast<float>(az0 + i * grid.step);
+        p.p_ev = std::clamp(static_cast<float>(ev0 + j * grid.step), -90.0f,
+                            kHighestAxisElevation);
+        p.p_rot = static_cast<float>(rot0 + k * grid.step);
+        const double cost = PointingCost(p, sky, mask);
+        if (cost < best) {
+          best = cost;
+          best_az = p.p_az, best_ev = p.p_ev, best_rot = p.p_rot;
+        }
+      }
+    }
+  }
+  p.p_az = best_az, p.p_ev = best_ev, p.p_rot = best_rot;
+}
 
 // Effective magnitude of the catalogue star a mask star is linked to.
 double LinkedMagnitude(const StarCatalogue& catalogue, const CameraProfile& p,
@@ -171,6 +274,49 @@ AdjustResult AdjustAll(CameraProfile& p, std::span<const LinkedPair> pairs,
   while (p.p_az < 0.0f) p.p_az += 360.0f;
   result.residual = MeanPixelResidual(p, pairs);
   return result;
+}
+
+bool IsFailedCalibration(float errm) { return errm < -1.5f; }
+
+std::string CalibrationFailure(int mask_stars, int pairs, double residual) {
+  char text[96];
+  if (mask_stars > kMostCalibrationMaskStars) {
+    std::snprintf(text, sizeof text, "%d mask stars, more than %d: the mask holds noise",
+                  mask_stars, kMostCalibrationMaskStars);
+  } else if (pairs < kFewestCalibrationStars) {
+    std::snprintf(text, sizeof text, "%d linked stars, at least %d needed", pairs,
+                  kFewestCalibrationStars);
+  } else if (!(residual <= kLargestCalibrationResidual)) {
+    std::snprintf(text, sizeof text, "mean residual %.1f px, more than %.1f px", residual,
+                  kLargestCalibrationResidual);
+  } else {
+    return {};
+  }
+  return text;
+}
+
+bool SearchPointing(const StarCatalogue& catalogue, CameraProfile& p,
+                    std::span<const MaskStar> mask_stars) {
+  if (static_cast<int>(mask_stars.size()) < kFewestCalibrationStars) return false;
+  std::vector<const MaskStar*> brightest;
+  for (const MaskStar& star : mask_stars) brightest.push_back(&star);
+  std::sort(brightest.begin(), brightest.end(),
+            [](const MaskStar* a, const MaskStar* b) { return a->sum > b->sum; });
+  if (brightest.size() > kSearchMaskStars) brightest.resize(kSearchMaskStars);
+  std::vector<PixelPoint> mask;
+  for (const MaskStar* star : brightest) mask.push_back({star->x, star->y});
+
+  std::vector<UnitVector> stars;
+  for (int i = 0; i < catalogue.count; ++i) {
+    if (EffectiveMagnitude(catalogue, p, i) > p.p_u4_refmag) continue;
+    const HorizontalPoint direction = StarDirection(catalogue, p, i);
+    if (direction.ev > 0.0) stars.push_back(DirectionVector(direction));
+  }
+  SearchGridAround(p, kCoarseGrid, stars, mask);
+  SearchGridAround(p, kFineGrid, stars, mask);
+  while (p.p_az >= 360.0f) p.p_az -= 360.0f;
+  while (p.p_az < 0.0f) p.p_az += 360.0f;
+  return true;
 }
 
 PhotometryResult CalibrateMagnitude(const StarCatalogue& catalogue,
@@ -308,6 +454,13 @@ StarFitResult StarFitSequence(const StarCatalogue& catalogue,
                               CameraProfile& p, StarData& data) {
   StarFitResult result;
   DetectMaskStars(catalogue, p, mask_bgr, data);
+  const int mask_stars = static_cast<int>(data.mask_stars.size());
+  if (mask_stars > kMostCalibrationMaskStars) {
+    result.failure = CalibrationFailure(mask_stars, 0, 0.0);
+    p = recorded;
+    PrepareStarData(catalogue, p, mask_bgr, data);
+    return result;
+  }
   for (int round = 0; round < kRelinkRounds; ++round) {
     BuildLinkedPairs(catalogue, p, data);
     RelinkOutliers(catalogue, p, data);
@@ -318,6 +471,8 @@ StarFitResult StarFitSequence(const StarCatalogue& catalogue,
     for (int round = 0; round < kPointingRounds; ++round) AdjustPointing(p, data.pairs);
     result.residual = MeanPixelResidual(p, data.pairs);
     if (result.residual > kLargestKeptResidual) {
+      result.failure = CalibrationFailure(mask_stars, static_cast<int>(data.pairs.size()),
+                                          result.residual);
       p = recorded;
       PrepareStarData(catalogue, p, mask_bgr, data);
       result.pointing_kept = false;
@@ -339,6 +494,10 @@ StarFitResult StarFitSequence(const StarCatalogue& catalogue,
     MeasureResiduals(catalogue, p, star.link, i, data);
   }
   result.pairs = static_cast<int>(data.pairs.size());
+  if (result.failure.empty()) {
+    result.failure =
+        CalibrationFailure(mask_stars, result.pairs, MeanPixelResidual(p, data.pairs));
+  }
   return result;
 }
 

@@ -144,11 +144,46 @@ bool PrepareClipForStars(const StarCatalogue& catalogue, const Table& clip, int 
                          bool skip_detection, const ClipMaskFiles& files,
                          CameraProfile& profile, StarData& data, ImageBuffer& mask);
 
+// When a star fit has failed: the pointing it leaves cannot be trusted, so
+// the calibration is reported failed (and a result file says so) rather
+// than used as if it were right. A fit needs at least this many linked
+// stars: the fewest the pointing adjustment works with ...
+inline constexpr int kFewestCalibrationStars = 6;
+// ... a mean pixel residual of at most this at its end [px] (about 0.25 deg
+// on a 56 deg, 720 px camera; a fit on wrong links ends far above) ...
+inline constexpr double kLargestCalibrationResidual = 3.0;
+// ... and a mask of at most this many mask stars: more are noise, not
+// stars, and fitting them would take minutes.
+inline constexpr int kMostCalibrationMaskStars = 1000;
+// The clip row's `errm` after a failed star fit (a fitted one is >= 0, and
+// -1 when the magnitudes were not calibrated).
+inline constexpr float kErrmCalibrationFailed = -2.0f;
+
+// True for the `errm` of a clip whose star fit failed.
+bool IsFailedCalibration(float errm);
+
+// Why a star fit with `mask_stars` mask stars that ends with `pairs` linked
+// pairs and a mean residual of `residual` px failed ("3 linked stars, at
+// least 6 needed", ...); empty when it holds.
+std::string CalibrationFailure(int mask_stars, int pairs, double residual);
+
+// The coarse pointing search run before the fine fit, so that the fit
+// starts within reach of its links: tries az and ev within +-12 deg and rot
+// within +-6 deg of the profile's pointing on a 1 deg grid, then +-1 deg on
+// a 0.25 deg grid around the best, and keeps the pointing that brings the
+// catalogue stars (not fainter than refmag, above the horizon) nearest to
+// the brightest mask stars. The work is fixed by the grids. Returns false,
+// leaving the profile unchanged, with fewer than kFewestCalibrationStars
+// mask stars. The visible stars are not rebuilt.
+bool SearchPointing(const StarCatalogue& catalogue, CameraProfile& profile,
+                    std::span<const MaskStar> mask_stars);
+
 struct StarFitResult {
   int pairs = 0;              // linked pairs after the fit
   bool pointing_kept = true;  // false when the adjustment was discarded
   double residual = 0.0;      // MeanPixelResidual after the pointing fit [px]
   PhotometryResult photometry;
+  std::string failure;        // CalibrationFailure of the fit; empty when it held
 };
 
 // The star fit a worker runs before it analyses a clip, on a context that
@@ -156,7 +191,9 @@ struct StarFitResult {
 // detection, four relinking rounds, the pointing adjustment when more than
 // five pairs exist (discarded, with the recorded profile restored, when it
 // leaves more than 4 px), the magnitude calibration, and the residuals of
-// the linked mask stars measured again with the final profile.
+// the linked mask stars measured again with the final profile. A mask of
+// more than kMostCalibrationMaskStars mask stars is not fitted: the
+// recorded profile stays and the fit has failed.
 StarFitResult StarFitSequence(const StarCatalogue& catalogue,
                               const CameraProfile& recorded,
                               std::span<const std::uint8_t> mask_bgr,

@@ -25,6 +25,7 @@
 #include "analysis/parallel_analysis.h"
 #include "analysis/replay_run.h"
 #include "base/process_values.h"
+#include "calib/profile_fit.h"
 #include "app/settings.h"
 #include "cli/args.h"
 #include "cli/commands.h"
@@ -73,7 +74,8 @@ int RunAnalyzeClips(const CommandContext& context, const ParsedArgs& parsed) {
   int failed = 0;
   for (int row : rows) {
     const std::string name(clips.Text(row, clip::kClipName));
-    const int code = AnalyzeClipRow(c, row, star_fit, true, mask);
+    std::string calibration_failure;
+    const int code = AnalyzeClipRow(c, row, star_fit, true, mask, &calibration_failure);
     if (code != kAnalysisOk) {
       std::printf("%s: failed (code %d)\n", name.c_str(), code);
       ++failed;
@@ -82,6 +84,11 @@ int RunAnalyzeClips(const CommandContext& context, const ParsedArgs& parsed) {
     std::printf("%s: %d objects, class %s\n", name.c_str(), clips.Int(row, clip::kO),
                 std::string(clips.Text(row, clip::kClass)).c_str());
     PrintObjects(row);
+    // Analysed with the recorded pointing, which the stars did not confirm.
+    if (!calibration_failure.empty()) {
+      std::printf("%s: calibration failed: %s\n", name.c_str(), calibration_failure.c_str());
+      ++failed;
+    }
   }
   return failed > 0 ? kExitSomeFailed : kExitOk;
 }
@@ -145,6 +152,8 @@ struct RunTally {
   std::vector<int> analysed;
   std::vector<int> skipped;
   std::vector<std::pair<int, int>> failed;  // row, code
+  // Analysed clips whose star fit failed: row, why.
+  std::vector<std::pair<int, std::string>> calibration_failed;
   long long fields = 0;
 };
 
@@ -160,8 +169,12 @@ void PrintFinished(const FinishedClip& done) {
   } else if (o.code != kAnalysisOk) {
     std::printf("%s: failed (code %d)\n", name.c_str(), o.code);
   } else {
-    std::printf("%s: %d objects, class %s\n", name.c_str(), clips.Int(done.row, clip::kO),
+    std::printf("%s: %d objects, class %s", name.c_str(), clips.Int(done.row, clip::kO),
                 std::string(clips.Text(done.row, clip::kClass)).c_str());
+    if (!o.calibration_failure.empty()) {
+      std::printf(" (calibration failed: %s)", o.calibration_failure.c_str());
+    }
+    std::printf("\n");
   }
   std::fflush(stdout);
 }
@@ -192,8 +205,11 @@ void PrintSummary(const RunTally& tally, int slots, double seconds, bool stopped
       }
     }
   }
-  std::printf("clips: %zu analysed, %zu skipped, %zu failed", tally.analysed.size(),
-              tally.skipped.size(), tally.failed.size());
+  std::printf("clips: %zu analysed", tally.analysed.size());
+  if (!tally.calibration_failed.empty()) {
+    std::printf(" (%zu calibration failed)", tally.calibration_failed.size());
+  }
+  std::printf(", %zu skipped, %zu failed", tally.skipped.size(), tally.failed.size());
   if (stopped) {
     const int left = eligible - static_cast<int>(tally.analysed.size() + tally.skipped.size() +
                                                  tally.failed.size());
@@ -210,6 +226,12 @@ void PrintSummary(const RunTally& tally, int slots, double seconds, bool stopped
   for (const auto& [row, code] : tally.failed) {
     std::printf("failed: %s (code %d)\n", std::string(clips.Text(row, clip::kClipName)).c_str(),
                 code);
+  }
+  for (const auto& [row, why] : tally.calibration_failed) {
+    std::printf("calibration failed: %s (%s): analysed with its recorded pointing, result "
+                "file marked errm=%.0f\n",
+                std::string(clips.Text(row, clip::kClipName)).c_str(), why.c_str(),
+                kErrmCalibrationFailed);
   }
   if (!tally.skipped.empty()) {
     std::printf("skipped, no usable mask picture (N.BMP, M.BMP) or an invalid profile:\n");
@@ -254,7 +276,12 @@ int RunAnalyzeLibrary(const CommandContext& context, const ParsedArgs& parsed) {
     // A clip the stop came before counts with those the stop left.
     if (o.skipped) tally.skipped.push_back(done.row);
     else if (o.code != kAnalysisOk) tally.failed.emplace_back(done.row, o.code);
-    else if (!o.stopped) tally.analysed.push_back(done.row);
+    else if (!o.stopped) {
+      tally.analysed.push_back(done.row);
+      if (!o.calibration_failure.empty()) {
+        tally.calibration_failed.emplace_back(done.row, o.calibration_failure);
+      }
+    }
     tally.fields += o.fields;
     if (live) display.Draw(run.Progress());
     else PrintFinished(done);
@@ -287,9 +314,13 @@ int RunAnalyzeLibrary(const CommandContext& context, const ParsedArgs& parsed) {
   std::sort(tally.analysed.begin(), tally.analysed.end());
   std::sort(tally.skipped.begin(), tally.skipped.end());
   std::sort(tally.failed.begin(), tally.failed.end());
+  std::sort(tally.calibration_failed.begin(), tally.calibration_failed.end());
   PrintSummary(tally, threads + 1, run.ElapsedSeconds(), run.stopped(), end.eligible);
-  // A stopped run did not analyse what was asked: not a success.
-  return !tally.failed.empty() || run.stopped() ? kExitSomeFailed : kExitOk;
+  // A stopped run did not analyse what was asked, and a failed calibration
+  // leaves results in doubt: neither is a success.
+  return !tally.failed.empty() || !tally.calibration_failed.empty() || run.stopped()
+             ? kExitSomeFailed
+             : kExitOk;
 }
 
 }  // namespace

@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kRelinkRounds = 4;
 constexpr int kPointingRounds = 4;
-constexpr std::size_t kFewestPairsForPointing = 6;
 
 // The fields the adjustment fits, in the order they are printed.
 constexpr const char* kFittedFields[] = {"az", "ev", "rot", "vx", "yx",
@@ -41,13 +40,18 @@ FitSwitches SwitchesFromSettings() {
   return f;
 }
 
-// The star fit of one clip on its own context. False when the clip cannot
-// be prepared or has no linked star.
+// The star fit of one clip on its own context: the coarse pointing search,
+// then the links and the fine fit. False when the clip cannot be prepared
+// or the fit failed (CalibrationFailure); a failed fit is not saved.
 bool CalibrateClip(int row, const std::filesystem::path& save_to,
                    std::vector<std::uint8_t>& mask_pixels) {
   const Table& clip = Tables().clip;
   const std::string name(clip.Text(row, clip::kClipName));
   std::printf("clip %s\n", name.c_str());
+  if (const std::filesystem::path unread = UnreadableProfile(row); !unread.empty()) {
+    std::printf("cannot read its profile %s\n", unread.c_str());
+    return false;
+  }
 
   CameraProfile profile;
   StarData data;
@@ -61,6 +65,22 @@ bool CalibrateClip(int row, const std::filesystem::path& save_to,
       mask_pixels.data(), static_cast<std::size_t>(profile.cx) * profile.cy * 3);
 
   DetectMaskStars(StarMap(), profile, mask_bgr, data);
+  const int mask_stars = static_cast<int>(data.mask_stars.size());
+  if (mask_stars > kMostCalibrationMaskStars) {
+    std::printf("%s: calibration failed: %s\n", name.c_str(),
+                CalibrationFailure(mask_stars, 0, 0.0).c_str());
+    return false;
+  }
+  // Links reach about dlim px: a pointing further off than that would link
+  // the wrong stars, so the pointing is searched first.
+  const CameraProfile recorded = profile;
+  if (SearchPointing(StarMap(), profile, data.mask_stars)) {
+    std::printf("pointing search: az %+.2f ev %+.2f rot %+.2f deg\n",
+                profile.p_az - recorded.p_az, profile.p_ev - recorded.p_ev,
+                profile.p_rot - recorded.p_rot);
+    BuildVisibleStars(StarMap(), profile, data.visible);
+    DetectMaskStars(StarMap(), profile, mask_bgr, data);
+  }
   for (int round = 0; round < kRelinkRounds; ++round) {
     BuildLinkedPairs(StarMap(), profile, data);
     RelinkOutliers(StarMap(), profile, data);
@@ -69,9 +89,11 @@ bool CalibrateClip(int row, const std::filesystem::path& save_to,
   if (data.pairs.empty()) {
     std::printf("%s\nPlease make m-s link before adjusting\n",
                 MatchSummaryText(StarMap(), profile, data).c_str());
+    std::printf("%s: calibration failed: %s\n", name.c_str(),
+                CalibrationFailure(mask_stars, 0, 0.0).c_str());
     return false;
   }
-  if (data.pairs.size() >= kFewestPairsForPointing) {
+  if (static_cast<int>(data.pairs.size()) >= kFewestCalibrationStars) {
     for (int round = 0; round < kPointingRounds; ++round) AdjustPointing(profile, data.pairs);
   }
   std::printf("%s\n", MatchSummaryText(StarMap(), profile, data).c_str());
@@ -84,6 +106,12 @@ bool CalibrateClip(int row, const std::filesystem::path& save_to,
   for (const char* field : kFittedFields) {
     std::printf("%s=%s\n", field,
                 AttributeText(profile, *FindProfileAttribute(field)).c_str());
+  }
+  const std::string failure =
+      CalibrationFailure(mask_stars, static_cast<int>(data.pairs.size()), fit.residual);
+  if (!failure.empty()) {
+    std::printf("%s: calibration failed: %s\n", name.c_str(), failure.c_str());
+    return false;
   }
   if (!save_to.empty()) {
     std::error_code ec;

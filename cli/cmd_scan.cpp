@@ -198,6 +198,10 @@ int RunScan(const CommandContext& context, std::span<const std::string> args) {
   }
   PrintTextTable(lines, parsed.Has("--csv"));
   std::printf("%d clips\n", count);
+  // The listing is complete, but some clips have no camera.
+  for (const std::filesystem::path& unread : library.unreadable_profiles) {
+    if (!unread.empty()) return kExitSomeFailed;
+  }
   return kExitOk;
 }
 

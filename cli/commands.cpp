@@ -103,13 +103,18 @@ const Command kCommands[] = {
      "\n"
      "Scans the clip directories, then for each CLIP named (every checked clip\n"
      "when none is) fits its profile to the stars of its mask picture (N.BMP,\n"
-     "else the capture mask M.BMP): finds and links the mask stars, adjusts\n"
-     "the pointing, then the whole profile (the fit switches AP.p_vxON etc.\n"
-     "of the settings), and calibrates the magnitudes. Prints the match\n"
-     "summary before and after the fit, the photometry line and the fitted\n"
-     "az, ev, rot, vx, yx, dx, dy, k4, k3, k2. --save-profile writes the\n"
-     "fitted profile to FILE (a file name in PROF/, or a path). Exits 2 when\n"
-     "a clip could not be calibrated.\n",
+     "else the capture mask M.BMP): finds the mask stars, searches the\n"
+     "pointing within 12 deg in az and ev and 6 deg in rot of the recorded\n"
+     "one, links the stars, adjusts the pointing, then the whole profile (the\n"
+     "fit switches AP.p_vxON etc. of the settings), and calibrates the\n"
+     "magnitudes. Prints the pointing search's move, the match summary before\n"
+     "and after the fit, the photometry line and the fitted az, ev, rot, vx,\n"
+     "yx, dx, dy, k4, k3, k2. --save-profile writes the fitted profile to FILE\n"
+     "(a file name in PROF/, or a path). A fit that ends with fewer than 6\n"
+     "linked stars or a mean residual above 3 px, or a mask of more than 1000\n"
+     "mask stars, is a failed calibration: 'CLIP: calibration failed: why',\n"
+     "and nothing is saved. Exits 2 when a clip could not be calibrated,\n"
+     "also when the profile file of its directory cannot be read.\n",
      RunCalibrate},
     {"analyze", "analyse clips: star fit, detection, reduction, result files",
      "usage: mr4 [--home DIR] analyze [--no-star-fit] [SCAN RANGE] CLIP...\n"
@@ -125,12 +130,16 @@ const Command kCommands[] = {
      "are spread over the storage devices; the others run one after the other\n"
      "through the replay graph. --unclassified-only takes only clips whose\n"
      "class is empty or marked '_'. A clip without a mask picture (N.BMP,\n"
-     "M.BMP) or with an invalid profile is skipped and named. A terminal shows\n"
+     "M.BMP) or with an invalid profile is skipped and named; one whose\n"
+     "directory's profile file cannot be read fails. A clip whose star fit\n"
+     "fails (as in 'mr4 calibrate') is analysed with its recorded pointing,\n"
+     "its result file gets errm=-2, and the summary counts and names it\n"
+     "('calibration failed'). A terminal shows\n"
      "the progress; otherwise a line per finished clip. Ctrl-C stops: the\n"
      "running clips write what they have; a second Ctrl-C ends at once. Ends\n"
      "with a summary: clips analysed, skipped and failed, meteors by class and\n"
-     "shower, elapsed time and fields per second. Exits 2 when a clip failed\n"
-     "or the run was stopped.\n"
+     "shower, elapsed time and fields per second. Exits 2 when a clip failed,\n"
+     "a calibration failed or the run was stopped.\n"
      "\n"
      "With CLIP:\n"
      "Scans the clip directories, then analyses each CLIP named: fits the\n"
@@ -141,7 +150,9 @@ const Command kCommands[] = {
      "empty mask. --no-star-fit analyses with the clip's recorded profile.\n"
      "Prints one line per clip and one per object: class, magnitude, duration\n"
      "[s], start velocity [deg/s], start and end (ra, dec) [deg], and for\n"
-     "shower members dr [deg], dv [%], Vo [km/s]. Exits 2 when a clip failed.\n",
+     "shower members dr [deg], dv [%], Vo [km/s]; 'CLIP: calibration failed:\n"
+     "why' after a failed star fit. Exits 2 when a clip or its calibration\n"
+     "failed.\n",
      RunAnalyze},
     {"simulate", "write synthetic clips of the real sky (one clip, or a night)",
      "usage: mr4 [--home DIR] simulate --out DIR [--profile FILE]\n"

@@ -52,6 +52,16 @@ bool LoadDirectoryProfile(const std::string& name) {
   return read;
 }
 
+// The profile name start-up took from directory row `row` because its file
+// was missing; empty when none was.
+std::string HeldProfileName(int row) {
+  const ProcessTables& tables = Tables();
+  for (const ProcessTables::HeldProfile& held : tables.held_profiles) {
+    if (held.row == row && held.dir == tables.dir.Text(row, dir::kDir)) return held.profile;
+  }
+  return {};
+}
+
 // A new clip row for `base` in `directory`, with the current profile's
 // values and the scan's own columns.
 int CreateClipRow(const ClassifiedFile& file, const std::filesystem::path& directory,
@@ -127,6 +137,18 @@ void ApplyKind(int row, int kind, const std::filesystem::path& path,
 ClipLibrary& Clips() {
   static ClipLibrary library;
   return library;
+}
+
+std::filesystem::path UnreadableProfile(int row) {
+  const Table& clips = Tables().clip;
+  const ClipLibrary& library = Clips();
+  if (row < 0 || row >= clips.count() || !clips.Exists(row)) return {};
+  if (clips.Int(row, clip::kMT) & KindBit(kKindResult)) return {};
+  const int position = clips.Int(row, clip::kDirline);
+  if (position < 0 || static_cast<std::size_t>(position) >= library.unreadable_profiles.size()) {
+    return {};
+  }
+  return library.unreadable_profiles[static_cast<std::size_t>(position)];
 }
 
 std::vector<int> ClipRowsNamed(std::string_view name) {
@@ -254,16 +276,27 @@ int ReadClipDirectories() {
   library.file_names.clear();
   library.drives.clear();
   library.scanned.clear();
+  library.unreadable_profiles.clear();
 
   const Table& dirs = tables.dir;
   int list_position = 0;
   for (int r = 0; r < dirs.count(); ++r) {
     if (!dirs.Exists(r)) continue;
     const int position = list_position++;
+    library.unreadable_profiles.emplace_back();
     if (dirs.Uint(r, dir::kUse) == 0) continue;
     const std::string profile(dirs.Text(r, dir::kProfile));
-    if (profile.empty() || !LoadDirectoryProfile(profile)) {
-      ResetDetectionDefaults(CurrentProfile());
+    const bool read = !profile.empty() && LoadDirectoryProfile(profile);
+    if (!read) ResetDetectionDefaults(CurrentProfile());
+    // A named profile that gives nothing is no camera: its clips would be
+    // measured with whatever profile came before. Start-up empties the
+    // cell of a name whose file is missing and holds the name.
+    const std::string unread = !profile.empty() ? profile : HeldProfileName(r);
+    if (!unread.empty() && !read) {
+      library.unreadable_profiles.back() = ProfileFile(unread);
+      ShowError("Cannot read the profile %s of clip directory %s:\n"
+                "its clips without a result file are not calibrated or analysed",
+                ProfileFile(unread).c_str(), std::string(dirs.Text(r, dir::kDir)).c_str());
     }
     std::string text(dirs.Text(r, dir::kDir));
     if (text.size() > kDirectoryMaxChars) text.resize(kDirectoryMaxChars);

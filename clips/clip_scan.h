@@ -52,6 +52,9 @@ struct ClipLibrary {
   int default_sisize = 16;
   // The current profile name (file name in PROF, or a result file's name).
   std::string profile_name;
+  // Per position in the directory list, the profile file its row names when
+  // that file could not be read (empty otherwise).
+  std::vector<std::filesystem::path> unreadable_profiles;
   // Told the number of clips after each directory (the clip count label).
   std::function<void(int clips)> on_clip_count;
 };
@@ -63,13 +66,21 @@ ClipLibrary& Clips();
 // clip has no such file.
 std::filesystem::path ClipFilePath(int row, int kind);
 
+// The profile file named by the directory row of clip row `row` when that
+// file could not be read and the clip has no result file (which would hold
+// its camera): such a clip has no camera to calibrate or analyse with.
+// Empty otherwise.
+std::filesystem::path UnreadableProfile(int row);
+
 // The rows of the clip table holding a clip named `name`, in row order
 // (a name may stand in more than one directory).
 std::vector<int> ClipRowsNamed(std::string_view name);
 
 // The whole scan ("Read dir"): empties CLIP and OBJ, then scans every row
 // of the directory table with `use` set, in table order, each with its
-// profile. Returns the number of clips.
+// profile. A profile file that cannot be read is reported, naming it, and
+// recorded (UnreadableProfile); its directory is still listed. Returns the
+// number of clips.
 int ReadClipDirectories();
 
 // Scans `directory` and its subdirectories (except those named exactly

@@ -2,6 +2,8 @@
 // through a known profile, the start off by a degree in az and ev, half a
 // degree in rot and 2% in vx. Reports the iterations and the residual left.
 #include <cmath>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -67,6 +69,35 @@ void BM_BuildVisibleStars(benchmark::State& state) {
   state.counters["visible"] = static_cast<double>(visible.entries.size());
 }
 BENCHMARK(BM_BuildVisibleStars)->Unit(benchmark::kMillisecond);
+
+// The coarse pointing search on the shipped catalogue (refmag 4) and a mask
+// of its stars, from 10 deg off in az and ev and 5 deg in rot.
+void BM_SearchPointing(benchmark::State& state) {
+  StarCatalogue catalogue;
+  if (!LoadStarCatalogue(std::string(MR4_SOURCE_DIR) + "/data/Smap2000S.csv", catalogue)) {
+    state.SkipWithError("no catalogue");
+    return;
+  }
+  const CameraProfile truth = testing::MakeSkyProfile();
+  const std::vector<std::uint8_t> mask = testing::RenderMask(catalogue, truth, 4.0f);
+  CameraProfile p = truth;
+  StarData data;
+  PrepareStarData(catalogue, p, mask, data);
+  DetectMaskStars(catalogue, p, mask, data);
+  double error = 0.0;
+  for (auto _ : state) {
+    p = truth;
+    p.p_az += 10.0f;
+    p.p_ev += 10.0f;
+    p.p_rot += 5.0f;
+    benchmark::DoNotOptimize(SearchPointing(catalogue, p, data.mask_stars));
+    error = std::fabs(p.p_az - truth.p_az) + std::fabs(p.p_ev - truth.p_ev) +
+            std::fabs(p.p_rot - truth.p_rot);
+  }
+  state.counters["mask_stars"] = static_cast<double>(data.mask_stars.size());
+  state.counters["off_deg"] = error;  // |daz| + |dev| + |drot| left
+}
+BENCHMARK(BM_SearchPointing)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace mr4

@@ -213,6 +213,117 @@ TEST_F(SyntheticField, StarFitSequenceDiscardsAPointingFitThatLeavesLargeResidua
   EXPECT_EQ(result.photometry.stars, 0);
 }
 
+TEST_F(SyntheticField, StarFitSequenceReportsWhyAFitFailed) {
+  struct Case {
+    const char* name;
+    float vx_factor;  // of the recorded camera
+    float refmag;     // of the recorded camera: the catalogue stars linked
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"a good fit", 1.0f, 4.0f, ""},
+      {"discarded pointing fit", 1.06f, 4.0f, "mean residual "},
+      {"no star bright enough", 1.0f, -5.0f, "0 linked stars, at least 6 needed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CameraProfile recorded = truth_;
+    recorded.p_az += 0.3f;
+    recorded.p_vx *= c.vx_factor;
+    recorded.p_u4_dlim = 60;
+    recorded.p_u4_refmag = c.refmag;
+    testing::Refresh(recorded);
+    const std::vector<std::uint8_t>& mask = mask_;
+    CameraProfile p = recorded;
+    StarData data;
+    PrepareStarData(catalogue_, p, mask, data);
+    const StarFitResult result = StarFitSequence(catalogue_, recorded, mask, p, data);
+    if (*c.failure == 0) {
+      EXPECT_EQ(result.failure, "");
+    } else {
+      EXPECT_NE(result.failure.find(c.failure), std::string::npos) << result.failure;
+    }
+  }
+}
+
+// A mask of noise: thousands of one-pixel "stars". The fit is not tried
+// (it would take minutes and link nonsense); the recorded profile stays.
+TEST_F(SyntheticField, StarFitSequenceRefusesAMaskOfNoise) {
+  std::vector<std::uint8_t> noise = mask_;
+  std::uint32_t state = 7;
+  for (std::size_t i = 0; i < noise.size(); i += 3) {
+    state = state * 1664525u + 1013904223u;
+    if ((state >> 24) < 40) noise[i] = 240, noise[i + 1] = static_cast<std::uint8_t>(state >> 8);
+  }
+  CameraProfile recorded = truth_;
+  recorded.p_az += 0.3f;
+  testing::Refresh(recorded);
+  CameraProfile p = recorded;
+  StarData data;
+  PrepareStarData(catalogue_, p, noise, data);
+  const StarFitResult result = StarFitSequence(catalogue_, recorded, noise, p, data);
+  EXPECT_NE(result.failure.find("mask stars, more than 1000: the mask holds noise"),
+            std::string::npos)
+      << result.failure;
+  EXPECT_EQ(p.p_az, recorded.p_az);
+  EXPECT_EQ(result.pairs, 0);
+}
+
+TEST(CalibrationFailure, StatesBothLimits) {
+  struct Case {
+    int mask_stars;
+    int pairs;
+    double residual;
+    const char* failure;
+  };
+  const Case cases[] = {
+      {30, 20, 0.4, ""},
+      {30, 6, 3.0, ""},  // both limits hold at their edge
+      {1000, 6, 0.4, ""},
+      {30, 5, 0.1, "5 linked stars, at least 6 needed"},
+      {0, 0, 0.0, "0 linked stars, at least 6 needed"},
+      {30, 20, 17.24, "mean residual 17.2 px, more than 3.0 px"},
+      {30, 20, std::nan(""), "mean residual nan px, more than 3.0 px"},
+      {1001, 900, 0.5, "1001 mask stars, more than 1000: the mask holds noise"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CalibrationFailure(c.mask_stars, c.pairs, c.residual), c.failure)
+        << c.mask_stars << " " << c.pairs << " " << c.residual;
+  }
+  EXPECT_TRUE(IsFailedCalibration(kErrmCalibrationFailed));
+  EXPECT_FALSE(IsFailedCalibration(-1.0f));  // magnitudes not calibrated
+  EXPECT_FALSE(IsFailedCalibration(0.12f));
+}
+
+TEST_F(SyntheticField, PointingSearchFindsTheCameraFromTenDegreesOff) {
+  StarData data;
+  CameraProfile p = truth_;
+  PrepareStarData(catalogue_, p, mask_, data);
+  DetectMaskStars(catalogue_, p, mask_, data);
+  ASSERT_GE(data.mask_stars.size(), 20u);
+  const struct {
+    float az, ev, rot;
+  } offsets[] = {{10, 10, 5}, {-10, -10, -5}, {10, -10, -5}, {-10, 10, 5}, {0, 0, 0}};
+  for (const auto& o : offsets) {
+    SCOPED_TRACE(::testing::Message() << o.az << " " << o.ev << " " << o.rot);
+    CameraProfile start = truth_;
+    start.p_az += o.az;
+    start.p_ev += o.ev;
+    start.p_rot += o.rot;
+    testing::Refresh(start);
+    ASSERT_TRUE(SearchPointing(catalogue_, start, data.mask_stars));
+    // Within the reach of the links (about a degree) and of the fine fit.
+    EXPECT_NEAR(start.p_az, truth_.p_az, 0.3);
+    EXPECT_NEAR(start.p_ev, truth_.p_ev, 0.3);
+    EXPECT_NEAR(start.p_rot, truth_.p_rot, 0.3);
+  }
+  // Five mask stars are too few to tell a pointing: nothing changes.
+  CameraProfile start = truth_;
+  start.p_az += 10.0f;
+  EXPECT_FALSE(SearchPointing(catalogue_, start, std::span(data.mask_stars).first(5)));
+  EXPECT_EQ(start.p_az, truth_.p_az + 10.0f);
+}
+
 TEST_F(SyntheticField, PrepareClipForStarsReadsTheMaskPictureOfTheClipRecord) {
   namespace fs = std::filesystem;
   Strings().Prime();

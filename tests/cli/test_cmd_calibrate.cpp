@@ -35,6 +35,26 @@ std::map<std::string, std::string> NameValues(const std::string& out) {
   return values;
 }
 
+const std::string kClip = "M20240812_231530_TK";  // the instant of MakeSkyProfile
+
+// A home whose clip directory holds kClip with the edited mask `mask`,
+// scanned with the profile p_cam.XML: the camera of MakeSkyProfile a
+// degree off in az and ev, half a degree in rot, 2% in vx.
+void MakeClipHome(const TempHome& home, const std::vector<std::uint8_t>& mask) {
+  const CameraProfile truth = testing::MakeSkyProfile();
+  const fs::path clips = home.path() / "clips";
+  fs::create_directories(clips);
+  ASSERT_EQ(WriteStillBmp(clips / (kClip + "N.BMP"), mask, truth.cx, truth.cy), ImageStatus::kOk);
+  WriteFileBytes(home.path() / "MR4_DIR.csv",
+                 "_Version,_use,_dir,_profile,_save dir,_+ymd,_+command\r\n"
+                 "101,1,_" + clips.string() + ",_p_cam.XML,_,0,_\r\n");
+  const ProgramResult set = RunMr4(
+      {"--home", home.path().string(), "profile", "set", "p_cam.XML", "cx=720", "cy=480",
+       "lng=139.7", "lat=35.7", "tz=32400", "az=136", "ev=44", "rot=0.5", "vx=57.12",
+       "yx=1", "dx=0", "dy=0", "k4=0", "k3=0.06", "k2=-0.03", "atc=58.3", "dlim=40"});
+  ASSERT_EQ(set.exit_code, 0) << set.err;
+}
+
 TEST(CalibrateCommand, FitsTheProfileOfAClipToTheStarsOfItsMask) {
   TempHome home("mr4-calibrate");
   const CameraProfile truth = testing::MakeSkyProfile();
@@ -43,27 +63,14 @@ TEST(CalibrateCommand, FitsTheProfileOfAClipToTheStarsOfItsMask) {
   int drawn = 0;
   const std::vector<std::uint8_t> mask = testing::RenderMask(catalogue, truth, 4.0f, &drawn);
   ASSERT_GE(drawn, 20);
-
-  const fs::path clips = home.path() / "clips";
-  fs::create_directories(clips);
-  const std::string name = "M20240812_231530_TK";  // the instant of `truth`
-  ASSERT_EQ(WriteStillBmp(clips / (name + "N.BMP"), mask, truth.cx, truth.cy), ImageStatus::kOk);
-  WriteFileBytes(home.path() / "MR4_DIR.csv",
-                 "_Version,_use,_dir,_profile,_save dir,_+ymd,_+command\r\n"
-                 "101,1,_" + clips.string() + ",_p_cam.XML,_,0,_\r\n");
-
-  // The recorded camera: a degree off in az and ev, half a degree in rot,
-  // 2% in vx.
-  const ProgramResult set = RunMr4(
-      {"--home", home.path().string(), "profile", "set", "p_cam.XML", "cx=720", "cy=480",
-       "lng=139.7", "lat=35.7", "tz=32400", "az=136", "ev=44", "rot=0.5", "vx=57.12",
-       "yx=1", "dx=0", "dy=0", "k4=0", "k3=0.06", "k2=-0.03", "atc=58.3", "dlim=40"});
-  ASSERT_EQ(set.exit_code, 0) << set.err;
+  MakeClipHome(home, mask);
+  const std::string& name = kClip;
 
   const ProgramResult r = RunMr4(
       {"--home", home.path().string(), "calibrate", "--save-profile", "p_fit.XML", name});
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-  EXPECT_EQ(r.out.rfind("clip " + name + "\nmask ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("clip " + name + "\npointing search: az ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\nmask "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\n(2024/08/12 23:15:30.00)\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nn"), std::string::npos);
   EXPECT_TRUE(fs::exists(home.path() / "PROF" / "p_fit.XML"));
@@ -95,6 +102,46 @@ TEST(CalibrateCommand, FitsTheProfileOfAClipToTheStarsOfItsMask) {
   EXPECT_LT(testing::WorstDirectionErrorDeg(fitted, truth, corners_and_centre, rows),
             0.05)
       << r.out;
+}
+
+// A fit that cannot be trusted exits 2 naming the clip, and saves nothing.
+TEST(CalibrateCommand, AFailedFitExitsTwoAndNamesTheClip) {
+  const CameraProfile truth = testing::MakeSkyProfile();
+  StarCatalogue catalogue;
+  {
+    TempHome home("mr4-calibrate-catalogue");
+    ASSERT_TRUE(LoadStarCatalogue(home.path() / kStarCatalogueFileName, catalogue));
+  }
+  int drawn = 0;
+  const std::vector<std::uint8_t> bright = testing::RenderMask(catalogue, truth, 1.5f, &drawn);
+  ASSERT_LT(drawn, 6);
+  // Noise: candidate pixels scattered over the frame, thousands of "stars".
+  std::vector<std::uint8_t> noise = testing::RenderMask(catalogue, truth, 4.0f);
+  std::uint32_t state = 11;
+  for (std::size_t i = 0; i < noise.size(); i += 3) {
+    state = state * 1664525u + 1013904223u;
+    if ((state >> 24) < 40) noise[i] = 240, noise[i + 1] = static_cast<std::uint8_t>(state >> 8);
+  }
+  const struct {
+    const char* name;
+    const std::vector<std::uint8_t>* mask;
+    const char* failure;
+  } cases[] = {
+      {"a few bright stars", &bright, " linked stars, at least 6 needed\n"},
+      {"a mask of noise", &noise, " mask stars, more than 1000: the mask holds noise\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempHome home("mr4-calibrate-fails");
+    MakeClipHome(home, *c.mask);
+    const ProgramResult r = RunMr4(
+        {"--home", home.path().string(), "calibrate", "--save-profile", "p_fit.XML", kClip});
+    EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
+    const std::size_t at = r.out.find(kClip + ": calibration failed: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.failure, at), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(home.path() / "PROF" / "p_fit.XML"));
+  }
 }
 
 TEST(CalibrateCommand, UnknownClipIsAUsageError) {

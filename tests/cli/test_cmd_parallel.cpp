@@ -187,6 +187,79 @@ TEST(ParallelAnalyzeCommand, SkippedAndFailedClipsAreNamed) {
   EXPECT_TRUE(fs::exists(dir / (avis[0] + "A.XML")));
 }
 
+// The clip names of the simulated night in clips/, in time order.
+std::vector<std::string> ClipNames(const TempHome& home) {
+  std::vector<std::string> avis;
+  for (const auto& entry : fs::directory_iterator(home.path() / "clips")) {
+    if (entry.path().extension() == ".avi") avis.push_back(entry.path().stem().string());
+  }
+  std::sort(avis.begin(), avis.end());
+  return avis;
+}
+
+// The observer's camera 40 deg off: the stars cannot confirm it. The clips
+// are analysed with it, but neither run calls that a success, and the
+// result files say so.
+TEST(ParallelAnalyzeCommand, AFailedCalibrationIsCountedAndMarked) {
+  TempHome home("mr4-parallel-calibration");
+  PrepareHome(home, {}, 2);
+  SetProfile(home, "observer.XML", {"az=175", "ev=44", "vx=56.5"});
+  const std::vector<std::string> clips = ClipNames(home);
+  ASSERT_EQ(clips.size(), 2u);
+
+  const ProgramResult r = Mr4(home, {"analyze"});
+  EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
+  EXPECT_EQ(LinesStarting(r.out, "clips:"),
+            std::vector<std::string>{"clips: 2 analysed (2 calibration failed), 0 skipped, 0 failed"})
+      << r.out;
+  for (const std::string& clip : clips) {
+    EXPECT_EQ(LinesStarting(r.out, "calibration failed: " + clip + " (").size(), 1u) << r.out;
+    EXPECT_NE(ReadFileBytes(home.path() / "clips" / (clip + "A.XML")).find(" errm=\"-2.000000\""),
+              std::string::npos)
+        << clip;
+  }
+  const ProgramResult one = Mr4(home, {"analyze", clips[0]});
+  EXPECT_EQ(one.exit_code, 2) << one.out << one.err;
+  EXPECT_EQ(LinesStarting(one.out, clips[0] + ": calibration failed: ").size(), 1u) << one.out;
+  // Without the star fit nothing was claimed about the pointing.
+  EXPECT_EQ(Mr4(home, {"analyze", "--no-star-fit", clips[0]}).exit_code, 0);
+}
+
+// A directory row naming a profile file that is not there: every command
+// that would use the camera says which file, and none succeeds.
+TEST(ParallelAnalyzeCommand, AProfileThatCannotBeReadIsAnErrorNamingTheFile) {
+  TempHome home("mr4-parallel-profile");
+  PrepareHome(home, {}, 2);
+  const std::vector<std::string> clips = ClipNames(home);
+  ASSERT_EQ(clips.size(), 2u);
+  const std::string file = (home.path() / "PROF" / "observer.XML").string();
+  fs::remove(file);
+
+  const std::string scanned = "Cannot read the profile " + file + " of clip directory ";
+  const ProgramResult scan = Mr4(home, {"scan"});
+  EXPECT_EQ(scan.exit_code, 2) << scan.err;
+  EXPECT_NE(scan.err.find(scanned), std::string::npos) << scan.err;
+  EXPECT_NE(scan.out.find("2 clips"), std::string::npos) << scan.out;  // still listed
+
+  const ProgramResult calibrate = Mr4(home, {"calibrate", clips[0]});
+  EXPECT_EQ(calibrate.exit_code, 2) << calibrate.out;
+  EXPECT_NE(calibrate.out.find("cannot read its profile " + file), std::string::npos)
+      << calibrate.out;
+
+  const std::string refused = clips[0] + ": cannot read its profile " + file;
+  const ProgramResult one = Mr4(home, {"analyze", clips[0]});
+  EXPECT_EQ(one.exit_code, 2) << one.out;
+  EXPECT_NE(one.err.find(refused), std::string::npos) << one.err;
+  EXPECT_FALSE(fs::exists(home.path() / "clips" / (clips[0] + "A.XML")));
+
+  const ProgramResult all = Mr4(home, {"analyze"});
+  EXPECT_EQ(all.exit_code, 2) << all.out;
+  EXPECT_EQ(LinesStarting(all.out, "clips:"),
+            std::vector<std::string>{"clips: 0 analysed, 0 skipped, 2 failed"})
+      << all.out;
+  EXPECT_NE(all.err.find(refused), std::string::npos) << all.err;
+}
+
 TEST(ParallelAnalyzeCommand, UnclassifiedOnlyRunsTheClipsWithoutAMeteorClass) {
   TempHome home("mr4-parallel-ctrl");
   PrepareHome(home, {}, 6);

@@ -91,6 +91,68 @@ TEST(SimulateCommand, CalibrateRecoversTheSimulatedCamera) {
       << r.out;
 }
 
+// The fitted camera of a calibrate run's output.
+CameraProfile FittedCamera(const std::map<std::string, double>& v) {
+  CameraProfile p;
+  p.p_az = static_cast<float>(v.at("az"));
+  p.p_ev = static_cast<float>(v.at("ev"));
+  p.p_rot = static_cast<float>(v.at("rot"));
+  p.p_vx = static_cast<float>(v.at("vx"));
+  p.p_yx = static_cast<float>(v.at("yx"));
+  p.p_dx = static_cast<float>(v.at("dx"));
+  p.p_dy = static_cast<float>(v.at("dy"));
+  p.p_k4 = static_cast<float>(v.at("k4"));
+  p.p_k3 = static_cast<float>(v.at("k3"));
+  p.p_k2 = static_cast<float>(v.at("k2"));
+  BuildDistortionTable(p);
+  return p;
+}
+
+// Links reach about dlim pixels; the pointing search before the fit brings
+// a camera recorded 10 deg off in az and ev and 5 deg in rot to the fit a
+// true start reaches, with the default link distance.
+TEST(SimulateCommand, CalibrateConvergesFromTenDegreesOff) {
+  TempHome home("mr4-simulate-far");
+  ASSERT_EQ(SetProfile(home, "true.XML", {"az=135", "ev=45", "rot=0", "vx=56"}).exit_code, 0);
+  const std::string clips = (home.path() / "clips").string();
+  ASSERT_EQ(RunMr4({"--home", home.path().string(), "simulate", "--out", clips, "--profile",
+                    "true.XML", "--time", "2024-08-12 23:15:30", "--frames", "20", "--seed",
+                    "5"})
+                .exit_code,
+            0);
+  ASSERT_EQ(RunMr4({"--home", home.path().string(), "dirs", "add", clips, "--profile",
+                    "start.XML"})
+                .exit_code,
+            0);
+  CameraProfile truth;
+  truth.p_az = 135, truth.p_ev = 45, truth.p_rot = 0, truth.p_vx = 56;
+  BuildDistortionTable(truth);
+  const double xs[] = {0.5, 360.0, 719.5};
+  const double ys[] = {0.5, 240.0, 479.5};
+  const struct {
+    const char* name;
+    std::vector<std::string> pointing;
+  } starts[] = {
+      {"true pointing", {"az=135", "ev=45", "rot=0"}},
+      {"+10 +10 +5", {"az=145", "ev=55", "rot=5"}},
+      {"-10 -10 -5", {"az=125", "ev=35", "rot=-5"}},
+  };
+  std::vector<CameraProfile> fits;
+  for (const auto& start : starts) {
+    SCOPED_TRACE(start.name);
+    std::vector<std::string> fields = start.pointing;
+    fields.insert(fields.end(), {"vx=56", "dlim=15"});
+    ASSERT_EQ(SetProfile(home, "start.XML", fields).exit_code, 0);
+    const ProgramResult r =
+        RunMr4({"--home", home.path().string(), "calibrate", "M20240812_231530_SIM"});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    fits.push_back(FittedCamera(NameValues(r.out)));
+    EXPECT_LT(testing::WorstDirectionErrorDeg(fits.back(), truth, xs, ys), 0.05) << r.out;
+    EXPECT_LT(testing::WorstDirectionErrorDeg(fits.back(), fits.front(), xs, ys), 0.02)
+        << r.out;
+  }
+}
+
 TEST(SimulateCommand, ANightIsAMixOfClipsInTimeOrder) {
   TempHome home("mr4-simulate-night");
   ASSERT_EQ(SetProfile(home, "cam.XML", {"az=135", "ev=45", "rot=0", "vx=56"}).exit_code, 0);

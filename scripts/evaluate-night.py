@@ -7,6 +7,11 @@ object of the result whose start lies nearest to it. Prints per clip the
 expected and found class, and at the end the rate of correct classes and
 shower codes, the median errors of the start and end directions [deg] and
 the median and signed median error of the speed `Vo` [%] of shower members.
+Then a table per shower: its simulated members, the share associated with
+it, what became of the others, and the sporadic meteors wrongly associated
+with it. With trail logs ("<clip>L.csv", setting AP.a_log) it also gives
+the median speed difference dV [%] of the members against their own shower
+and how many failed the radiant ("r") and the speed ("dV") tests.
 
 A direction error is split into "across" (distance from the true great
 circle of the trail) and "along" (along that circle). Along is given two
@@ -20,7 +25,7 @@ brightest noise-free level in one field) to hold against the clip's noise
 level `dl`. A meteor with no object of light (class "__none" or no result) is
 counted as not found and left out of the direction errors.
 
-usage: evaluate-night.py CLIP_DIR
+usage: evaluate-night.py CLIP_DIR [CLIP_DIR...]   (several nights are pooled)
 """
 import glob
 import json
@@ -104,21 +109,99 @@ def class_matches(expected, found):
     return expected == found
 
 
+def read_trail_log(path):
+    """The shower tests of a trail log: per association block (one per
+    object that was not an extra class, in the result file's order) a dict
+    code -> (state, dV [%] or None)."""
+    blocks = []
+    if not os.path.exists(path):
+        return None
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            fields = [x.strip() for x in line.rstrip("\r\n").split(",")]
+            if fields[0] == "Shower":
+                blocks.append({})
+            elif fields[0] == "shower" and blocks and len(fields) > 2:
+                dv = float(fields[-1]) if fields[2] in ("passed", "dV_too_big") else None
+                blocks[-1][fields[1]] = (fields[2], dv)
+    return blocks
+
+
+class ShowerTable:
+    """Outcomes per shower over all clips."""
+
+    def __init__(self):
+        self.rows = {}
+        self.sporadics = 0
+        self.sporadic_as = {}
+
+    def row(self, code):
+        return self.rows.setdefault(code, {"members": 0, "own": 0, "other": 0, "spo": 0,
+                                           "lost": 0, "r": 0, "dV": 0, "dvs": []})
+
+    def add(self, want, got, tests):
+        if want == "spo":
+            self.sporadics += 1
+            if not got.startswith("_") and got not in ("spo", "(none)"):
+                self.sporadic_as[got] = self.sporadic_as.get(got, 0) + 1
+            return
+        r = self.row(want)
+        r["members"] += 1
+        if got == want:
+            r["own"] += 1
+        elif got == "spo":
+            r["spo"] += 1
+        elif got.startswith("_") or got == "(none)":
+            r["lost"] += 1
+        else:
+            r["other"] += 1
+        state, dv = (tests or {}).get(want, (None, None))
+        if dv is not None:
+            r["dvs"].append(dv)
+        if got != want and state == "r_too_big":
+            r["r"] += 1
+        if got != want and state == "dV_too_big":
+            r["dV"] += 1
+
+    def print(self):
+        print()
+        print("shower members  own   own%  other  spo  lost  r  dV  dV%med  spo-as  spo-as%")
+        codes = sorted(set(self.rows) | set(self.sporadic_as))
+        for code in codes:
+            r = self.row(code)
+            wrong = self.sporadic_as.get(code, 0)
+            share = f"{100.0 * r['own'] / r['members']:5.1f}" if r["members"] else "    -"
+            dv = f"{median(r['dvs']):+6.1f}" if r["dvs"] else "     -"
+            print(f"{code:6} {r['members']:7} {r['own']:4} {share}  {r['other']:5} {r['spo']:4} "
+                  f"{r['lost']:5} {r['r']:2} {r['dV']:3}  {dv}  {wrong:6}  "
+                  f"{100.0 * wrong / max(self.sporadics, 1):6.1f}")
+        members = sum(r["members"] for r in self.rows.values())
+        own = sum(r["own"] for r in self.rows.values())
+        wrong = sum(self.sporadic_as.values())
+        print(f"all    {members:7} {own:4} {100.0 * own / max(members, 1):5.1f}  "
+              f"sporadics {self.sporadics}, wrongly associated {wrong} "
+              f"({100.0 * wrong / max(self.sporadics, 1):.1f} %)")
+
+
 def median(values):
     return statistics.median(values) if values else float("nan")
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) < 2:
         print(__doc__.strip().splitlines()[-1])
         return 1
-    directory = sys.argv[1]
     total = correct = 0
     meteors = not_found = shower_total = shower_correct = 0
     errors = {k: [] for k in ("start_across", "start_lag", "start_at", "end_across",
                               "end_lag", "end_at")}
     speed_errors = []
-    for truth_path in sorted(glob.glob(os.path.join(directory, "*_truth.json"))):
+    showers = ShowerTable()
+    truths = []
+    for directory in sys.argv[1:]:
+        truths += sorted(glob.glob(os.path.join(directory, "*_truth.json")))
+    for truth_path in truths:
+        directory = os.path.dirname(truth_path)
         with open(truth_path) as f:
             truth = json.load(f)
         clip = truth["clip"]
@@ -126,6 +209,8 @@ def main():
         half = 0.5 / truth["fps"] / (2 if truth.get("interlaced") else 1)
         result = os.path.join(directory, clip + "A.XML")
         found = read_objects(result) if os.path.exists(result) else []
+        log = read_trail_log(os.path.join(directory, clip + "L.csv"))
+        associated = [o for o in found if not o.get("class", "").startswith("_")]
         for sim in truth["objects"] or [{"kind": "none"}]:
             total += 1
             want = expected_class(sim)
@@ -144,6 +229,11 @@ def main():
                 # The simulated signal against the clip's noise level `dl`.
                 line += f"  (peak level {sim['peak_level']:.1f})"
             if sim["kind"] == "meteor":
+                tests = None
+                k = next((i for i, o in enumerate(associated) if o is best), None)
+                if log is not None and k is not None and k < len(log):
+                    tests = log[k]
+                showers.add(want, got, tests)
                 meteors += 1
                 if want != "spo":
                     shower_total += 1
@@ -188,6 +278,7 @@ def main():
         print(f"speed error of shower members: median |dV| "
               f"{median([abs(e) for e in speed_errors]):.1f} %, "
               f"median dV {median(speed_errors):+.1f} %")
+    showers.print()
     return 0
 
 

@@ -11,14 +11,28 @@
 #include "astro/ground_geometry.h"
 #include "astro/sky_coordinates.h"
 #include "astro/sun.h"
+#include "base/shipped_data.h"
 #include "calib/camera_model.h"
 #include "calib/still_image.h"
 #include "platform/image_codecs.h"
-#include "tables/table.h"
-#include "tables/table_catalogue.h"
+#include "sim/mdc_showers.h"
 
 namespace mr4 {
 namespace {
+
+// The simulator's showers: the IAU MDC solutions of the shipped selection
+// (never the catalogue under test). Loaded once; empty with `error` set
+// when the lists cannot be read.
+const std::vector<MdcSolution>& SimShowers(std::string* error) {
+  static std::string load_error;
+  static const std::vector<MdcSolution> showers = [] {
+    std::vector<MdcSolution> s;
+    if (!LoadSelectedMdcShowers(ShippedDataDirectory() / "iau-mdc", &s, &load_error)) s.clear();
+    return s;
+  }();
+  if (error) *error = load_error;
+  return showers;
+}
 
 namespace fs = std::filesystem;
 
@@ -375,7 +389,9 @@ bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track*
   if (truth->shower != "spo") {
     ShowerAtDate s;
     if (!LookUpShower(truth->shower, p.ClipSolarLongitude, &s)) {
-      *error = "unknown shower code " + truth->shower;
+      std::string load_error;
+      SimShowers(&load_error);
+      *error = load_error.empty() ? "unknown shower code " + truth->shower : load_error;
       return false;
     }
     if (!o.radiant.given) ra = s.ra, dec = s.dec, vg = s.vg;
@@ -588,23 +604,14 @@ bool ParseSimFormat(const std::string& name, AviPixelFormat* format) {
 }
 
 bool LookUpShower(const std::string& code, double sol, ShowerAtDate* out) {
-  const Table& t = Tables().shower;
-  for (int r = 1; r < t.count(); ++r) {
-    if (!t.Exists(r) || t.Text(r, shower::kCode) != code) continue;
-    ShowerRadiant s;
-    s.solp = t.Float(r, shower::kSolp);
-    s.rap = t.Float(r, shower::kRap);
-    s.decp = t.Float(r, shower::kDecp);
-    s.dra = t.Float(r, shower::kDra);
-    s.ddec = t.Float(r, shower::kDdec);
-    const EquatorialPoint eq = RadiantAtSolarLongitude(s, sol);
-    const double vg = t.Float(r, shower::kVg);
+  for (const MdcSolution& s : SimShowers(nullptr)) {
+    if (s.code != code) continue;
+    const EquatorialPoint eq = s.RadiantAt(sol);
     out->ra = eq.ra;
     out->dec = eq.dec;
-    out->vg = vg;
-    out->speed = std::sqrt(vg * vg + kEscapeSpeedSquared);
-    const double a = t.Float(r, shower::kSol1), b = t.Float(r, shower::kSol2);
-    out->active = a <= b ? (sol >= a && sol <= b) : (sol >= a || sol <= b);
+    out->vg = s.vg;
+    out->speed = std::sqrt(s.vg * s.vg + kEscapeSpeedSquared);
+    out->active = s.ActiveAt(sol);
     return true;
   }
   return false;
@@ -827,14 +834,11 @@ SimNightResult SimulateNight(const SimOptions& base, int year, int month, int da
     SetClipInstant(p, o.trigger);
     // The showers active now with their radiant well above the horizon.
     std::vector<std::string> active;
-    const Table& t = Tables().shower;
-    for (int r = 1; r < t.count(); ++r) {
-      if (!t.Exists(r)) continue;
-      const std::string code(t.Text(r, shower::kCode));
+    for (const MdcSolution& shower : SimShowers(nullptr)) {
       ShowerAtDate s;
-      if (!LookUpShower(code, p.ClipSolarLongitude, &s) || !s.active) continue;
+      if (!LookUpShower(shower.code, p.ClipSolarLongitude, &s) || !s.active) continue;
       if (EquatorialToHorizontal(p.ClipMjdTt, p.ClipLst, p.p_lat, s.ra, s.dec).ev > 15.0) {
-        active.push_back(code);
+        active.push_back(shower.code);
       }
     }
     // The mix: the first clip always a bright meteor (a clear clip to

@@ -14,8 +14,10 @@
 // Units: angles in degrees, heights in km, speeds in km/s, times in seconds,
 // brightness levels 0..255 (flux = sum of levels of one frame over the
 // object; magnitude m = -2.5 log10(flux) + ZeroPoint of the profile).
-// The functions read the process's shower table (loaded at start-up) and
-// write only their files; one clip per call, from any one thread.
+// Shower meteors come from the IAU MDC solutions shipped in data/iau-mdc
+// (sim/mdc_showers.h), never from the shower catalogue the analysis reads.
+// The functions write only their files; one clip per call, from any one
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -38,12 +40,12 @@ bool ParseSimObjectKind(const std::string& name, SimObjectKind* kind);
 // "yuy2", "uyvy", "dib8", "dib24", "dib32".
 bool ParseSimFormat(const std::string& name, AviPixelFormat* format);
 
-// The meteor's source: a shower's radiant of date and speed, or a radiant
+// The meteor's source: a shower's radiant (J2000) and speed, or a radiant
 // given directly (sporadic).
 struct SimRadiant {
   std::string shower = "spo";  // shower code, "spo" for a sporadic radiant
   bool given = false;          // ra/dec below are set; else drawn (sporadic)
-  double ra = 0.0;             // of date [deg]
+  double ra = 0.0;             // J2000 [deg]
   double dec = 0.0;            // [deg]
   double speed = 0.0;          // at the atmosphere [km/s]; 0: shower's or drawn
 };
@@ -106,13 +108,13 @@ struct SimClipResult {
 };
 
 // Writes one clip into `dir` (created when missing). A shower meteor takes
-// its radiant and speed from the process's shower table (LookUpShower); an
-// unknown code or a radiant below the horizon is an error.
+// its radiant and speed from its MDC solution (LookUpShower); an unknown
+// code or a radiant below the horizon is an error.
 SimClipResult SimulateClip(const SimOptions& options, const StarCatalogue& catalogue,
                            const std::filesystem::path& dir);
 
-// A shower's radiant of date and its speed at the atmosphere at a solar
-// longitude, from the process's shower table. False for an unknown code.
+// A shower's radiant (J2000) and its speed at the atmosphere at a solar
+// longitude, from its MDC solution. False for a code the selection lacks.
 struct ShowerAtDate {
   double ra = 0.0, dec = 0.0, speed = 0.0;
   double vg = 0.0;      // geocentric speed [km/s]

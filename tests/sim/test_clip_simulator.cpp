@@ -15,7 +15,6 @@
 #include "calib/still_image.h"
 #include "replay/avi_reader.h"
 #include "sim/clip_simulator.h"
-#include "tables/table_catalogue.h"
 
 namespace mr4 {
 namespace {
@@ -26,7 +25,6 @@ const StarCatalogue& Catalogue() {
   static StarCatalogue catalogue = [] {
     StarCatalogue c;
     LoadStarCatalogue(fs::path(MR4_SOURCE_DIR) / "data" / kStarCatalogueFileName, c);
-    LoadShowerCatalogue(fs::path(MR4_SOURCE_DIR) / "data", "V14.jx.csv");
     return c;
   }();
   return catalogue;

@@ -37,6 +37,11 @@ inline constexpr int kTrackSlots = 200;
 inline constexpr int kTracksKept = 199;
 inline constexpr int kMaxRegions = 65535;  // labels are 16-bit
 inline constexpr int kBackgroundFrames = 14;
+// Values of a context's stop flag. "Stop" ends the runs with what they
+// have, which they write; an interrupt (Ctrl-C) ends them without writing,
+// so their clips keep their old result files.
+inline constexpr int kStopWithWhatItHas = 1;
+inline constexpr int kStopKeepingResult = 2;
 
 // A buffer of zero-filled pages reserved from the system; pages are
 // committed when first written.
@@ -236,7 +241,13 @@ struct AnalysisContext {
   // takes them as they are instead of measuring them from x, y.
   bool sky_positions_given = false;
 
-  std::atomic<int> stop{0};  // raised by the parallel dialog
+  // The frame source's account of a run: the frames it gave (frame 0
+  // counted), and what it said of a failure, for the failure message.
+  int frames_read = 0;
+  std::string source_failure;
+
+  // Raised by the parallel dialog: kStopWithWhatItHas or kStopKeepingResult.
+  std::atomic<int> stop{0};
   std::unique_ptr<BandPool> pool;
 
   Detection& DetectionAt(int field, int n) {

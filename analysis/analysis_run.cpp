@@ -1,7 +1,9 @@
 #include "analysis/analysis_run.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "analysis/detector.h"
@@ -13,6 +15,7 @@
 #include "app/settings.h"
 #include "calib/profile_file.h"
 #include "clips/clip_files.h"
+#include "platform/ui.h"
 #include "replay/avi_reader.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
@@ -62,8 +65,12 @@ void StoreRunValues(const AnalysisContext& c) {
   clips.SetInt(c.clip_row, clip::kFrames, c.clip.frames);
 }
 
+// The failure of a frame loop; the second argument adds the frame
+// source's cause on a line of its own ("\n " and the cause) when it named
+// one, or is empty.
 constexpr char kCodecMessage[] =
-    " AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit Halvex";
+    " AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit "
+    "Halvex%s";
 
 }  // namespace
 
@@ -235,6 +242,7 @@ int RunOwnReader(AnalysisContext& c) {
     const int status = NextAviFrame(reader, buffer);
     if (status == kAviEnd) break;
     if (status != kAviOk) continue;
+    ++c.frames_read;
     const std::span<const std::uint8_t> pixels = AviFramePixels(reader, buffer);
     if (AnalyzeFrame(c, k, geometry, pixels, tables)) detection_frame_read = true;
   }
@@ -249,12 +257,30 @@ int RunOwnReader(AnalysisContext& c) {
   return kAnalysisOk;
 }
 
+namespace {
+
+// The frames a complete run reads: the clip's, up to the end of its
+// detection window.
+int FramesWanted(const AnalysisContext& c, int announced) {
+  const int last_frame =
+      c.clip.interlaced ? (c.last_detection_field + 1) / 2 : c.last_detection_field;
+  return std::min(announced, last_frame);
+}
+
+std::string ClipName(const AnalysisContext& c) {
+  return std::filesystem::path(c.clip.base_path).filename().string();
+}
+
+}  // namespace
+
 int AnalyzeClip(AnalysisContext& c) {
   if (c.clip_row < 0) return kAnalysisPrepareFailed;
   c.run_start = std::chrono::steady_clock::now();
   LoadRunValues(c, c.clip_row);
   ClipRunValues& clip = c.clip;
   if (!clip.has_avi && !clip.has_wmv) return kAnalysisNoVideo;
+  // The capture record's frame count; 0 when it gives none.
+  const int announced = std::max(clip.frames, 0);
   c.frame_cap = std::min(clip.frames, 2000) * (clip.interlaced ? 2 : 1);
   if (!PrepareRun(c)) return kAnalysisPrepareFailed;
   DeleteClipObjects(c);
@@ -263,11 +289,25 @@ int AnalyzeClip(AnalysisContext& c) {
     ShowError("Invalid profile settings\n%s", clip.base_path.c_str());
     return kAnalysisBadInput;
   }
+  c.frames_read = 0;
+  c.source_failure.clear();
   const int code = clip.codecno < 1 ? RunReplay(c) : RunOwnReader(c);
   StoreRunValues(c);
+  // Cut short by an interrupt: what the run has is not the clip's result.
+  if (c.stop.load(std::memory_order_relaxed) == kStopKeepingResult) return kAnalysisStopped;
   if (code != 0) {
-    ShowError(kCodecMessage, clip.fourcc.c_str());
+    const std::string cause = c.source_failure.empty() ? "" : "\n " + c.source_failure;
+    ShowError(kCodecMessage, clip.fourcc.c_str(), cause.c_str());
     return code;
+  }
+  if (c.frames_read < FramesWanted(c, announced) && !c.stop.load(std::memory_order_relaxed)) {
+    // A truncated or partly unreadable video: analysed as far as it goes.
+    char text[kMessageMaxChars + 1];
+    std::snprintf(text, sizeof text,
+                  "%s: %d of the %d frames the capture record announces could be read; "
+                  "the clip is analysed from those",
+                  ClipName(c).c_str(), c.frames_read, announced);
+    CurrentUi().Message(kMessageCaption, text, MessageIcon::kWarning);
   }
   return WriteResultFile(c) ? kAnalysisOk : kAnalysisNotWritten;
 }

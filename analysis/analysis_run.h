@@ -25,6 +25,8 @@ enum AnalysisResult : int {
   kAnalysisNoReplayClip = 81,
   kAnalysisNoReplayVideo = 82,
   kAnalysisNotWritten = 14,     // the result file could not be written
+  kAnalysisStopped = 15,        // interrupted (kStopKeepingResult): nothing
+                                // written, the old result file kept
 };
 
 // Loads clip row `row` into the context for a run: its camera profile

@@ -51,6 +51,7 @@ SlotOutcome RunClipInSlot(AnalysisContext& c, int row, bool star_fit,
     return outcome;
   }
   outcome.code = AnalyzeClip(c);
+  outcome.stopped = outcome.code == kAnalysisStopped;
   outcome.fields = c.field_counter;
   return outcome;
 }
@@ -243,9 +244,9 @@ void ParallelAnalysis::Run() {
   ended_ = true;
 }
 
-void ParallelAnalysis::Stop() {
+void ParallelAnalysis::Stop(int kind) {
   stop_.store(true);
-  for (int s = 0; s <= options_.threads; ++s) AnalysisContextAt(s).stop.store(1);
+  for (int s = 0; s <= options_.threads; ++s) AnalysisContextAt(s).stop.store(kind);
   SignalReplayRun();
 }
 

@@ -38,7 +38,9 @@ inline constexpr auto kParallelTickPeriod = std::chrono::milliseconds(1000);
 struct SlotOutcome {
   int code = 0;          // the run's result code (AnalysisResult)
   bool skipped = false;  // the clip could not be prepared: not analysed
-  bool stopped = false;  // the stop came before its run began: not analysed
+  bool stopped = false;  // the stop came before its run began, or an
+                         // interrupt cut it short: not analysed, the old
+                         // result file kept
   int fields = 0;        // fields the run went through
   // Why its star fit failed (CalibrationFailure); the clip was analysed
   // with the recorded pointing and its result file is marked. Empty when
@@ -106,8 +108,9 @@ class ParallelAnalysis {
   // is eligible. Main thread only; once per object.
   void Run();
   // Nothing new starts; the running clips end their frame loops and write
-  // what they have. Any thread.
-  void Stop();
+  // what they have, or with kStopKeepingResult (an interrupt) end without
+  // writing, keeping their clips' old result files. Any thread.
+  void Stop(int kind = kStopWithWhatItHas);
   bool stopped() const { return stop_.load(); }
 
   ParallelProgress Progress() const;

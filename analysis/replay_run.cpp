@@ -87,9 +87,9 @@ void WaitForRunEnd(ReplayRunState& run) {
   }
 }
 
-// The frame function: one delivered frame (green at byte 1 of each pixel,
-// rows bottom-up), with the phases of the own reader's loop; the next
-// analysis step is asked for as soon as the frame is copied.
+// The frame function: one delivered frame (the green plane, rows
+// bottom-up), with the phases of the own reader's loop; the next analysis
+// step is asked for as soon as the frame is copied.
 void ReplayFrame(ReplayRunState& run, const DeliveredFrame& frame) {
   std::lock_guard lock(run.frame_mutex);
   if (run.finished) return;
@@ -99,8 +99,9 @@ void ReplayFrame(ReplayRunState& run, const DeliveredFrame& frame) {
     run.Signal();
     return;
   }
-  const std::size_t bytes = std::size_t(c.width) * c.height * 3;
-  if (frame.width != c.width || frame.height != c.height || frame.buffer->size() < bytes) {
+  const std::size_t bytes = std::size_t(c.width) * c.height;
+  if (frame.width != c.width || frame.height != c.height ||
+      frame.pixels != FramePixels::kGreen || frame.buffer->size() < bytes) {
     // The planes and the profile are the clip's frame size.
     run.Signal();
     return;
@@ -121,7 +122,8 @@ void ReplayFrame(ReplayRunState& run, const DeliveredFrame& frame) {
   if (c.field_counter >= kMaxFields - 5) {
     c.field_counter += advance;
   } else if (duration <= 0 || frame.position < duration) {
-    const FrameGeometry geometry{FrameFormat::kRgb24, c.width, c.height, 3};
+    // The green plane is what an 8-bit bottom-up bitmap holds.
+    const FrameGeometry geometry{FrameFormat::kDib, c.width, c.height, 1};
     const std::span<const std::uint8_t> pixels(c.raw, bytes);
     const YuvTables& tables = App().yuv;
     if (AnalyzeFrame(c, c.field_counter / advance, geometry, pixels, tables))
@@ -217,6 +219,7 @@ int RunReplay(AnalysisContext& c) {
   hooks.stop_requested = [run] { return run->signalled.load(); };
   hooks.last_field_index = c.last_detection_field;
   hooks.on_run_end = [run] { run->Signal(); };
+  hooks.green_plane = true;
   replay.InstallAnalysis(std::move(hooks));
   replay.PostCommand(kReplayAnalysisStep);
 
@@ -235,8 +238,11 @@ int RunReplay(AnalysisContext& c) {
     g_run.reset();
   }
 
-  if (clip.frames == 2005)
-    clip.frames = (clip.interlaced + c.field_counter) / (clip.interlaced + 1);
+  // Frames are counted as the own reader counts them: frame 0, which the
+  // first step passes, included.
+  c.frames_read = (clip.interlaced + c.field_counter) / (clip.interlaced + 1);
+  c.source_failure = replay.GraphFailure();
+  if (clip.frames == 2005) clip.frames = c.frames_read;
   // As on the own reader: a stream that gave no frame of the detection
   // phase (undecodable, or of another frame size) has nothing to report.
   if (!detection_frame && !c.stop.load(std::memory_order_relaxed)) return kAnalysisBadInput;

@@ -7,9 +7,9 @@
 // `mr4 analyze` without clip names: the parallel analysis of every eligible
 // clip of the scan, as "Analyze C all" from the first line runs it, on
 // "gPAN" + 1 slots. A terminal shows the slots' progress; otherwise a line
-// per finished clip. Ctrl-C stops as "Stop" does (the running clips write
-// what they have); a second Ctrl-C ends the program at once. Ends with a
-// summary of the run.
+// per finished clip. Ctrl-C stops: nothing new starts, and the running
+// clips end without writing, so they keep their old result files; a second
+// Ctrl-C ends the program at once. Ends with a summary of the run.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/analysis_context.h"
@@ -57,46 +58,11 @@ void PrintObjects(int row) {
   }
 }
 
-int RunAnalyzeClips(const CommandContext& context, const ParsedArgs& parsed) {
-  const bool star_fit = !parsed.Has("--no-star-fit");
-  const Table& clips = Tables().clip;
-  std::vector<int> rows;
-  for (const std::string& name : parsed.positionals()) {
-    const std::vector<int> named = ClipRowsNamed(name);
-    if (named.empty()) return UsageError(context, "no clip " + name + " in the scanned directories");
-    rows.push_back(named.front());
-  }
-  AnalysisContext& c = AnalysisContextAt(0);
-  // A clip on the replay road gets its frames through the main loop, which
-  // this thread runs while the run waits.
-  ScopedReplayPump pump(DefaultHeadlessLoop());
-  std::vector<std::uint8_t> mask;
-  int failed = 0;
-  for (int row : rows) {
-    const std::string name(clips.Text(row, clip::kClipName));
-    std::string calibration_failure;
-    const int code = AnalyzeClipRow(c, row, star_fit, true, mask, &calibration_failure);
-    if (code != kAnalysisOk) {
-      std::printf("%s: failed (code %d)\n", name.c_str(), code);
-      ++failed;
-      continue;
-    }
-    std::printf("%s: %d objects, class %s\n", name.c_str(), clips.Int(row, clip::kO),
-                std::string(clips.Text(row, clip::kClass)).c_str());
-    PrintObjects(row);
-    // Analysed with the recorded pointing, which the stars did not confirm.
-    if (!calibration_failure.empty()) {
-      std::printf("%s: calibration failed: %s\n", name.c_str(), calibration_failure.c_str());
-      ++failed;
-    }
-  }
-  return failed > 0 ? kExitSomeFailed : kExitOk;
-}
-
 // Set by the Ctrl-C handler, read by the run's poll timer. The handler is
 // installed with SA_RESETHAND: a second Ctrl-C takes the default action
 // and ends the program at once.
 volatile std::sig_atomic_t g_interrupted = 0;
+constexpr auto kInterruptPoll = std::chrono::milliseconds(100);
 
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
@@ -118,7 +84,66 @@ class InterruptGuard {
   struct sigaction previous_ {};
 };
 
-constexpr auto kInterruptPoll = std::chrono::milliseconds(100);
+int RunAnalyzeClips(const CommandContext& context, const ParsedArgs& parsed) {
+  const bool star_fit = !parsed.Has("--no-star-fit");
+  const Table& clips = Tables().clip;
+  std::vector<int> rows;
+  for (const std::string& name : parsed.positionals()) {
+    const std::vector<int> named = ClipRowsNamed(name);
+    if (named.empty()) return UsageError(context, "no clip " + name + " in the scanned directories");
+    rows.push_back(named.front());
+  }
+  AnalysisContext& c = AnalysisContextAt(0);
+  // A clip on the replay road gets its frames through the main loop, which
+  // this thread runs while the run waits.
+  ScopedReplayPump pump(DefaultHeadlessLoop());
+  // Ctrl-C ends the running clip without writing; the clips after it are
+  // not analysed. A thread of its own watches: the own reader's frame loop
+  // runs on this thread without the main loop.
+  InterruptGuard interrupt;
+  std::jthread watch([&c](std::stop_token done) {
+    while (!done.stop_requested() && !g_interrupted)
+      std::this_thread::sleep_for(kInterruptPoll);
+    if (!g_interrupted) return;
+    c.stop.store(kStopKeepingResult);
+    SignalReplayRun();
+  });
+  std::vector<std::uint8_t> mask;
+  int failed = 0;
+  for (int row : rows) {
+    const std::string name(clips.Text(row, clip::kClipName));
+    if (g_interrupted) {
+      std::printf("%s: not analysed: stopped\n", name.c_str());
+      ++failed;
+      continue;
+    }
+    std::string calibration_failure;
+    const int code = AnalyzeClipRow(c, row, star_fit, true, mask, &calibration_failure);
+    if (code == kAnalysisStopped) {
+      std::printf("%s: stopped, its old result file kept\n", name.c_str());
+      ++failed;
+      continue;
+    }
+    if (code != kAnalysisOk) {
+      std::printf("%s: failed (code %d)\n", name.c_str(), code);
+      ++failed;
+      continue;
+    }
+    std::printf("%s: %d objects, class %s\n", name.c_str(), clips.Int(row, clip::kO),
+                std::string(clips.Text(row, clip::kClass)).c_str());
+    PrintObjects(row);
+    // Analysed with the recorded pointing, which the stars did not confirm.
+    if (!calibration_failure.empty()) {
+      std::printf("%s: calibration failed: %s\n", name.c_str(), calibration_failure.c_str());
+      ++failed;
+    }
+  }
+  watch.request_stop();
+  watch.join();
+  c.stop.store(0);
+  return failed > 0 ? kExitSomeFailed : kExitOk;
+}
+
 constexpr int kBarWidth = 30;
 
 // The progress display on a terminal (stderr): a bar with the run's
@@ -165,7 +190,9 @@ void PrintFinished(const FinishedClip& done) {
     std::printf("%s: skipped: cannot be prepared for the star fit (mask picture or profile)\n",
                 name.c_str());
   } else if (o.stopped) {
-    std::printf("%s: not analysed: stopped\n", name.c_str());
+    std::printf(o.code == kAnalysisStopped ? "%s: stopped, its old result file kept\n"
+                                           : "%s: not analysed: stopped\n",
+                name.c_str());
   } else if (o.code != kAnalysisOk) {
     std::printf("%s: failed (code %d)\n", name.c_str(), o.code);
   } else {
@@ -275,8 +302,9 @@ int RunAnalyzeLibrary(const CommandContext& context, const ParsedArgs& parsed) {
     const SlotOutcome& o = done.outcome;
     // A clip the stop came before counts with those the stop left.
     if (o.skipped) tally.skipped.push_back(done.row);
+    else if (o.stopped) {}
     else if (o.code != kAnalysisOk) tally.failed.emplace_back(done.row, o.code);
-    else if (!o.stopped) {
+    else {
       tally.analysed.push_back(done.row);
       if (!o.calibration_failure.empty()) {
         tally.calibration_failed.emplace_back(done.row, o.calibration_failure);
@@ -291,10 +319,10 @@ int RunAnalyzeLibrary(const CommandContext& context, const ParsedArgs& parsed) {
   InterruptGuard interrupt;
   const MessageQueue::TimerId poll = loop.StartTimer(kInterruptPoll, [&] {
     if (g_interrupted && !run.stopped()) {
-      run.Stop();
+      run.Stop(kStopKeepingResult);
       if (live) display.Erase();
-      std::fprintf(stderr, "stopping: the running clips write what they have "
-                           "(Ctrl-C again ends at once)\n");
+      std::fprintf(stderr, "stopping: the running clips end without writing and keep their "
+                           "old result files (Ctrl-C again ends at once)\n");
     }
   });
   run.Run();

@@ -1,7 +1,8 @@
 /* The colour converter element "mr4bgr" (see gstmr4bgr.h).
  *
  * The replay road puts it between the decoder's converter and the replay
- * filter. GStreamer's own converter reaches BGR through 8-bit fast paths
+ * filter. The analysis reads the green plane alone: asked for GRAY8, the
+ * element computes green and nothing else. GStreamer's own converter reaches BGR through 8-bit fast paths
  * that sit about two levels below the exact BT.601 values near black,
  * where a night sky lives; the analysis' noise level and its faintest
  * detections then differ from the own reader's on the very same frames.
@@ -15,7 +16,8 @@
  * SECTION:element-mr4bgr
  *
  * Converts I420, YV12, NV12, Y42B, Y444, YUY2 and UYVY video to BGR with
- * fixed-point tables; BGR passes through.
+ * fixed-point tables, or to its green plane alone as GRAY8; BGR passes
+ * through (or gives its green bytes).
  *
  * ## Example launch line
  * |[
@@ -32,7 +34,7 @@ GST_DEBUG_CATEGORY_STATIC(gst_mr4bgr_debug);
 #define GST_CAT_DEFAULT gst_mr4bgr_debug
 
 #define MR4BGR_SINK_CAPS GST_VIDEO_CAPS_MAKE("{ I420, YV12, NV12, Y42B, Y444, YUY2, UYVY, BGR }")
-#define MR4BGR_SRC_CAPS GST_VIDEO_CAPS_MAKE("BGR")
+#define MR4BGR_SRC_CAPS GST_VIDEO_CAPS_MAKE("{ BGR, GRAY8 }")
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(MR4BGR_SINK_CAPS));
@@ -205,46 +207,83 @@ static RowBytes row_bytes(const GstVideoFrame *f, gint row) {
   }
 }
 
+/* The green of one row alone (the GRAY8 output). */
+static void green_row(const GstMr4Bgr *self, const RowBytes *r, guint8 *out,
+                      gint width) {
+  const gint32 *luma = self->luma;
+  const guint8 *y = r->y, *u = r->u, *v = r->v;
+  const gint ys = r->y_step, cs = r->c_step;
+  gint x = 0;
+  if (r->shift == 1) {
+    for (; x + 2 <= width; x += 2, y += 2 * ys, u += cs, v += cs, out += 2) {
+      const gint32 cg = self->u_green[*u] + self->v_green[*v];
+      out[0] = LEVEL(luma[y[0]] + cg);
+      out[1] = LEVEL(luma[y[ys]] + cg);
+    }
+  }
+  for (; x < width; x++, out++) {
+    const gint c = (x >> r->shift) * cs;
+    *out = LEVEL(luma[r->y[x * ys]] + self->u_green[r->u[c]] +
+                 self->v_green[r->v[c]]);
+  }
+}
+
 static GstFlowReturn gst_mr4bgr_transform_frame(GstVideoFilter *filter,
                                                 GstVideoFrame *in,
                                                 GstVideoFrame *out) {
   GstMr4Bgr *self = GST_MR4BGR(filter);
   const gint width = GST_VIDEO_FRAME_WIDTH(in);
   const gint height = GST_VIDEO_FRAME_HEIGHT(in);
+  const gboolean green = GST_VIDEO_FRAME_FORMAT(out) == GST_VIDEO_FORMAT_GRAY8;
   guint8 *dest = GST_VIDEO_FRAME_PLANE_DATA(out, 0);
   const gint dest_stride = GST_VIDEO_FRAME_PLANE_STRIDE(out, 0);
   gint row;
+  if (GST_VIDEO_FRAME_FORMAT(in) == GST_VIDEO_FORMAT_BGR) {
+    /* Only the green bytes: BGR to BGR passes through. */
+    const guint8 *src = GST_VIDEO_FRAME_PLANE_DATA(in, 0);
+    const gint src_stride = GST_VIDEO_FRAME_PLANE_STRIDE(in, 0);
+    for (row = 0; row < height; row++) {
+      const guint8 *s = src + (gsize)row * src_stride + 1;
+      guint8 *d = dest + (gsize)row * dest_stride;
+      gint x;
+      for (x = 0; x < width; x++) d[x] = s[3 * x];
+    }
+    return GST_FLOW_OK;
+  }
   for (row = 0; row < height; row++) {
     const RowBytes r = row_bytes(in, row);
-    convert_row(self, &r, dest + (gsize)row * dest_stride, width);
+    if (green)
+      green_row(self, &r, dest + (gsize)row * dest_stride, width);
+    else
+      convert_row(self, &r, dest + (gsize)row * dest_stride, width);
   }
   return GST_FLOW_OK;
 }
 
 /* ---- caps ---------------------------------------------------------------- */
 
-/* The other side's caps: the same size, rate and interlacing, BGR going
- * downstream and any accepted format going upstream, with no colour
- * description of their own. */
+/* The other side's caps: the same size, rate and interlacing, BGR or GRAY8
+ * (in that order of preference) going downstream and any accepted format
+ * going upstream, with no colour description of their own. */
 static GstCaps *gst_mr4bgr_transform_caps(GstBaseTransform *trans,
                                           GstPadDirection direction,
                                           GstCaps *caps, GstCaps *filter) {
   GstCaps *result = gst_caps_new_empty();
   GstCaps *accepted = gst_static_pad_template_get_caps(&sink_template);
-  const GValue *formats =
-      gst_structure_get_value(gst_caps_get_structure(accepted, 0), "format");
+  GstCaps *given = gst_static_pad_template_get_caps(&src_template);
+  const GValue *formats = gst_structure_get_value(
+      gst_caps_get_structure(direction == GST_PAD_SINK ? given : accepted, 0),
+      "format");
   guint i;
   (void)trans;
   for (i = 0; i < gst_caps_get_size(caps); i++) {
     GstStructure *s = gst_structure_copy(gst_caps_get_structure(caps, i));
     gst_structure_remove_fields(s, "colorimetry", "chroma-site", NULL);
-    if (direction == GST_PAD_SINK)
-      gst_structure_set(s, "format", G_TYPE_STRING, "BGR", NULL);
-    else
-      gst_structure_set_value(s, "format", formats);
+    gst_structure_set_value(s, "format", formats);
     result = gst_caps_merge_structure(result, s);
   }
   gst_caps_unref(accepted);
+  gst_caps_unref(given);
   if (filter) {
     GstCaps *intersected =
         gst_caps_intersect_full(filter, result, GST_CAPS_INTERSECT_FIRST);
@@ -261,13 +300,15 @@ static gboolean gst_mr4bgr_set_info(GstVideoFilter *filter, GstCaps *incaps,
   (void)outcaps;
   if (GST_VIDEO_INFO_WIDTH(in_info) != GST_VIDEO_INFO_WIDTH(out_info) ||
       GST_VIDEO_INFO_HEIGHT(in_info) != GST_VIDEO_INFO_HEIGHT(out_info) ||
-      GST_VIDEO_INFO_FORMAT(out_info) != GST_VIDEO_FORMAT_BGR)
+      (GST_VIDEO_INFO_FORMAT(out_info) != GST_VIDEO_FORMAT_BGR &&
+       GST_VIDEO_INFO_FORMAT(out_info) != GST_VIDEO_FORMAT_GRAY8))
     return FALSE;
   set_tables(self, incaps, in_info);
   gst_base_transform_set_passthrough(
       GST_BASE_TRANSFORM(filter),
-      GST_VIDEO_INFO_FORMAT(in_info) == GST_VIDEO_FORMAT_BGR);
-  GST_DEBUG_OBJECT(self, "converting %s", GST_VIDEO_INFO_NAME(in_info));
+      GST_VIDEO_INFO_FORMAT(in_info) == GST_VIDEO_INFO_FORMAT(out_info));
+  GST_DEBUG_OBJECT(self, "converting %s to %s", GST_VIDEO_INFO_NAME(in_info),
+                   GST_VIDEO_INFO_NAME(out_info));
   return TRUE;
 }
 

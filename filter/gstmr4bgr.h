@@ -4,7 +4,8 @@
  * green levels the own reader would give it. Caps that state their
  * colorimetry (a full-range JPEG, a BT.709 stream) are converted by their
  * own matrix and range; caps without it are taken as BT.601 limited range,
- * as the own reader takes every clip. BGR input passes through. */
+ * as the own reader takes every clip. BGR input passes through. Asked for
+ * GRAY8, it gives the green plane alone (the analysis reads nothing else). */
 #ifndef GST_MR4BGR_H
 #define GST_MR4BGR_H
 

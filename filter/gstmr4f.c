@@ -15,7 +15,8 @@
  * one field by averaging the lines around it when the exchange block asks
  * for it, copies the frame bottom-up into the block's frame buffer and posts
  * an element message "mr4f-frame" on the bus. With the block's mode 0 it
- * accepts BGR and pushes every frame on Output1; with a non-zero mode it
+ * accepts BGR (or GRAY8, the analysis' green plane) and pushes every frame
+ * on Output1; with a non-zero mode it
  * accepts I420, YV12, YUY2 and UYVY and pushes only the frames of the
  * block's sample window. Output2 carries the events and never a buffer.
  * Without an exchange block the element is a plain pass-through in mode 0.
@@ -46,9 +47,12 @@ enum {
 /* Shortest frame duration taken from the caps: 1 ms. */
 #define MR4F_MIN_FRAME_DURATION 10000
 
-#define MR4F_BGR_CAPS GST_VIDEO_CAPS_MAKE("BGR")
+/* Mode 0: BGR, or the green plane alone as GRAY8 when the analysis asks
+ * for nothing else; BGR first, so a free choice falls on it. */
+#define MR4F_BGR_CAPS GST_VIDEO_CAPS_MAKE("{ BGR, GRAY8 }")
 #define MR4F_YUV_CAPS GST_VIDEO_CAPS_MAKE("{ I420, YV12, YUY2, UYVY }")
-#define MR4F_ALL_CAPS GST_VIDEO_CAPS_MAKE("{ BGR, I420, YV12, YUY2, UYVY }")
+#define MR4F_ALL_CAPS \
+  GST_VIDEO_CAPS_MAKE("{ BGR, GRAY8, I420, YV12, YUY2, UYVY }")
 
 static GstStaticCaps bgr_caps = GST_STATIC_CAPS(MR4F_BGR_CAPS);
 static GstStaticCaps yuv_caps = GST_STATIC_CAPS(MR4F_YUV_CAPS);
@@ -69,7 +73,8 @@ GST_ELEMENT_REGISTER_DEFINE(mr4f, "mr4f", GST_RANK_NONE, GST_TYPE_MR4F);
 /* ---- formats and timing -------------------------------------------------- */
 
 static gboolean format_accepted(gint32 mode, GstVideoFormat format) {
-  if (mode == 0) return format == GST_VIDEO_FORMAT_BGR;
+  if (mode == 0)
+    return format == GST_VIDEO_FORMAT_BGR || format == GST_VIDEO_FORMAT_GRAY8;
   return format == GST_VIDEO_FORMAT_I420 || format == GST_VIDEO_FORMAT_YV12 ||
          format == GST_VIDEO_FORMAT_YUY2 || format == GST_VIDEO_FORMAT_UYVY;
 }
@@ -105,7 +110,10 @@ static void write_block(Mr4fExchangeBlock *block, const GstVideoInfo *info,
   block->width = width;
   block->height = height;
   block->pixel_count = width * height;
-  block->frame_bytes = width * height * 3;
+  /* A green plane is copied as one byte a pixel. */
+  block->frame_bytes =
+      width * height *
+      (GST_VIDEO_INFO_FORMAT(info) == GST_VIDEO_FORMAT_GRAY8 ? 1 : 3);
   block->frame_duration = frame_duration;
   block->field_duration = frame_duration / 2;
   block->frames_per_second = (double)MR4F_UNITS_PER_SECOND / frame_duration;

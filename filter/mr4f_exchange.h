@@ -66,7 +66,8 @@ typedef struct Mr4fExchangeBlock {
 
   /* Written by the element with the size fields. */
   int32_t pixel_count;         /* 64: width * height */
-  int32_t frame_bytes;         /* 68: width * height * 3, bytes per copy */
+  int32_t frame_bytes;         /* 68: width * height * 3 (GRAY8: width *
+                                *     height), bytes per copy */
 
   /* Written by the program. */
   void *window;                /* 72: token carried by the frame message;

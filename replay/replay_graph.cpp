@@ -120,6 +120,26 @@ GstPadProbeReturn DropData(GstPad*, GstPadProbeInfo*, gpointer) {
   return GST_PAD_PROBE_DROP;
 }
 
+// What a missing-plugin message of decodebin names, as in "GStreamer has
+// no decoder for video/x-h264 (H.264 (High Profile) decoder)".
+std::string MissingPluginText(const GstStructure* s) {
+  const char* type = gst_structure_get_string(s, "type");
+  const char* name = gst_structure_get_string(s, "name");
+  std::string detail;
+  const GValue* value = gst_structure_get_value(s, "detail");
+  if (value && GST_VALUE_HOLDS_CAPS(value)) {
+    const GstCaps* caps = gst_value_get_caps(value);
+    if (caps && gst_caps_get_size(caps) > 0)
+      detail = gst_structure_get_name(gst_caps_get_structure(caps, 0));
+  } else if (value && G_VALUE_HOLDS_STRING(value)) {
+    detail = g_value_get_string(value);
+  }
+  std::string text = std::string("GStreamer has no ") + (type ? type : "element");
+  if (!detail.empty()) text += " for " + detail;
+  if (name) text += std::string(" (") + name + ")";
+  return text;
+}
+
 }  // namespace
 
 std::filesystem::path ReplayPluginFile() {
@@ -147,7 +167,9 @@ struct ReplayGraphCallbacks {
     switch (GST_MESSAGE_TYPE(message)) {
       case GST_MESSAGE_ELEMENT: {
         const GstStructure* s = gst_message_get_structure(message);
-        if (GST_MESSAGE_SRC(message) == GST_OBJECT(graph->filter_) && s &&
+        if (s && gst_structure_has_name(s, "missing-plugin")) {
+          graph->NoteFailure(MissingPluginText(s));
+        } else if (GST_MESSAGE_SRC(message) == GST_OBJECT(graph->filter_) && s &&
             gst_structure_has_name(s, MR4F_FRAME_MESSAGE)) {
           guint64 pts = GST_CLOCK_TIME_NONE;
           gst_structure_get_uint64(s, "pts", &pts);
@@ -155,12 +177,14 @@ struct ReplayGraphCallbacks {
               GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<std::int64_t>(pts / 100) : -1;
           int width = 0;
           int height = 0;
+          FramePixels pixels = FramePixels::kBgr;
           std::shared_ptr<const FrameBuffer> buffer;
           {
             std::lock_guard<std::mutex> lock(graph->buffer_mutex_);
             buffer = graph->buffer_;
             width = graph->buffer_width_;
             height = graph->buffer_height_;
+            pixels = graph->buffer_pixels_;
           }
           // The filter wrote the durations on this thread, with the caps.
           const int frame = graph->block_->frame_duration > 0
@@ -168,8 +192,8 @@ struct ReplayGraphCallbacks {
           const int field = graph->block_->field_duration > 0 ? graph->block_->field_duration
                                                                : frame / 2;
           if (buffer) {
-            graph->listener_->OnGraphFrame(graph->id_, buffer, width, height, pts100,
-                                           frame, field);
+            graph->listener_->OnGraphFrame(graph->id_, buffer, width, height, pixels,
+                                           pts100, frame, field);
           }
         }
         break;
@@ -180,6 +204,9 @@ struct ReplayGraphCallbacks {
         gst_message_parse_error(message, &error, &debug);
         GST_WARNING("error from %s: %s (%s)", GST_OBJECT_NAME(GST_MESSAGE_SRC(message)),
                     error ? error->message : "?", debug ? debug : "");
+        graph->NoteFailure(std::string("GStreamer element ") +
+                           GST_OBJECT_NAME(GST_MESSAGE_SRC(message)) + ": " +
+                           (error ? error->message : "failed"));
         if (error) g_error_free(error);
         g_free(debug);
         graph->listener_->OnGraphError(graph->id_, kGraphErrorCode);
@@ -211,8 +238,9 @@ struct ReplayGraphCallbacks {
     gst_event_parse_caps(event, &caps);
     GstVideoInfo video;
     if (caps && gst_video_info_from_caps(&video, caps)) {
-      graph->AllocateFrameBuffer(GST_VIDEO_INFO_WIDTH(&video),
-                                 GST_VIDEO_INFO_HEIGHT(&video));
+      graph->AllocateFrameBuffer(GST_VIDEO_INFO_WIDTH(&video), GST_VIDEO_INFO_HEIGHT(&video),
+                                 GST_VIDEO_INFO_FORMAT(&video) == GST_VIDEO_FORMAT_GRAY8
+                                     ? FramePixels::kGreen : FramePixels::kBgr);
     }
     return GST_PAD_PROBE_OK;
   }
@@ -296,13 +324,22 @@ std::unique_ptr<ReplayGraph> ReplayGraph::Build(const ReplayGraphRequest& reques
   // The plug-in's colour converter between the decoder's converter and the
   // filter: YUV frames reach the filter as BGR with the levels the own clip
   // reader gives (the decoder's converter keeps only the formats it takes).
+  // An analysis that reads only the green plane gets that plane alone: the
+  // converter then computes one value a pixel instead of three, and the
+  // filter and the program copy a third of the bytes.
   GstElement* levels = Make("mr4bgr", "Levels");
   if (!levels || !gst_bin_add(GST_BIN(graph->pipeline_), levels)) {
     if (levels) gst_object_unref(gst_object_ref_sink(levels));
     ShowError("UE044: Cannot create live graph");
     return nullptr;
   }
-  if (!gst_element_link(graph->convert_, levels) || !gst_element_link(levels, filter)) {
+  const bool green = request.analysis_mode && request.pixels == FramePixels::kGreen;
+  GstCaps* frames = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                        green ? "GRAY8" : "BGR", nullptr);
+  const bool linked = gst_element_link(graph->convert_, levels) &&
+                      gst_element_link_filtered(levels, filter, frames);
+  gst_caps_unref(frames);
+  if (!linked) {
     ShowError("UE044: Cannot create live graph");
     return nullptr;
   }
@@ -424,11 +461,23 @@ void ReplayGraph::LinkDecodedPad(GstPad* pad) {
                     &DropData, nullptr, nullptr);
 }
 
-void ReplayGraph::AllocateFrameBuffer(int width, int height) {
-  const std::int64_t bytes = static_cast<std::int64_t>(width) * height * 3;
+void ReplayGraph::NoteFailure(const std::string& text) {
+  std::lock_guard<std::mutex> lock(failure_mutex_);
+  if (failure_.empty()) failure_ = text;
+}
+
+std::string ReplayGraph::Failure() const {
+  std::lock_guard<std::mutex> lock(failure_mutex_);
+  return failure_;
+}
+
+void ReplayGraph::AllocateFrameBuffer(int width, int height, FramePixels pixels) {
+  const std::int64_t bytes = static_cast<std::int64_t>(width) * height * BytesPerPixel(pixels);
   {
     std::lock_guard<std::mutex> lock(buffer_mutex_);
-    if (buffer_ && buffer_width_ == width && buffer_height_ == height) return;
+    if (buffer_ && buffer_width_ == width && buffer_height_ == height &&
+        buffer_pixels_ == pixels)
+      return;
   }
   std::shared_ptr<FrameBuffer> buffer;
   if (bytes > 0 && bytes <= std::numeric_limits<std::int32_t>::max()) {
@@ -445,6 +494,7 @@ void ReplayGraph::AllocateFrameBuffer(int width, int height) {
     buffer_ = buffer;
     buffer_width_ = buffer ? width : 0;
     buffer_height_ = buffer ? height : 0;
+    buffer_pixels_ = pixels;
   }
   if (!buffer) ShowError("Insufficient memory available for Replay SnapShot");
 }

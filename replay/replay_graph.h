@@ -5,14 +5,14 @@
 //   filesrc ! decodebin ! videoconvert ! Levels ! QorFilter.Input
 //                         (analysis mode: decodebin ! queue ! videoconvert)
 //   (Levels: the plug-in's colour converter "mr4bgr", BGR with the own clip
-//   reader's levels)
+//   reader's levels, or the green plane alone when the analysis asks)
 //   QorFilter.Output1 ! fakesink            (Output2 stays unlinked)
 //   decodebin audio ! audioconvert ! audioresample ! autoaudiosink
 //                                           (display mode, when one works)
 //
 // The graph owns the pipeline, the exchange block and the frame buffer (a
-// packed bottom-up BGR copy of the current frame, allocated when the
-// decoded stream's size is known) and frees them together. The replay
+// packed bottom-up copy of the current frame, BGR or its green plane,
+// allocated when the decoded stream's size is known) and frees them together. The replay
 // thread, which owns the graph, makes every call below; the main thread
 // also calls Stop at the end of the stream (GStreamer's state changes are
 // thread-safe). The listener is called on GStreamer's streaming threads and
@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "filter/mr4f_exchange.h"
@@ -38,6 +39,13 @@ namespace mr4 {
 // the main thread keeps its pixels when the graph goes away.
 using FrameBuffer = std::vector<std::uint8_t>;
 
+// What a frame buffer holds per pixel, rows bottom-up and packed: blue,
+// green and red (the clip view, the peak hold), or the green byte alone
+// (the analysis, which reads nothing else; the graph then converts no
+// more than that).
+enum class FramePixels { kBgr, kGreen };
+inline constexpr int BytesPerPixel(FramePixels p) { return p == FramePixels::kGreen ? 1 : 3; }
+
 // What the graph reports from the streaming threads.
 class ReplayGraphListener {
  public:
@@ -46,7 +54,7 @@ class ReplayGraphListener {
   // the frame has no timestamp; the block's frame and field durations).
   virtual void OnGraphFrame(std::uint64_t graph_id,
                             std::shared_ptr<const FrameBuffer> buffer,
-                            int width, int height, std::int64_t pts,
+                            int width, int height, FramePixels pixels, std::int64_t pts,
                             int frame_duration, int field_duration) = 0;
   // The video stream has ended (its end reached the sink, in any state).
   virtual void OnGraphComplete(std::uint64_t graph_id) = 0;
@@ -57,6 +65,8 @@ class ReplayGraphListener {
 struct ReplayGraphRequest {
   std::filesystem::path video;  // the clip's video file
   bool analysis_mode = false;   // fakesink without clock; no audio
+  // The frames' pixels; the green plane only in analysis mode.
+  FramePixels pixels = FramePixels::kBgr;
   int width = 0;                // the clip's frame size, copied into the
   int height = 0;               // block before the stream says its own
 };
@@ -104,6 +114,11 @@ class ReplayGraph {
   // preroll) and the program's fields of it, written by the replay thread
   // before it moves the stream.
   const Mr4fExchangeBlock& block() const { return *block_; }
+
+  // What first went wrong in the pipeline: a decoder or element GStreamer
+  // lacks (its missing-plugin message), else the first failed element and
+  // its error; empty while nothing failed. Any thread.
+  std::string Failure() const;
   void SetFieldStep(bool on, int parity);
   void SetSampleCounter(int frame_number);
 
@@ -112,7 +127,8 @@ class ReplayGraph {
   bool SetStateAndWait(int state);
   static void OnPadAdded(GstElement* decoder, GstPad* pad, void* self);
   void LinkDecodedPad(GstPad* pad);
-  void AllocateFrameBuffer(int width, int height);
+  void AllocateFrameBuffer(int width, int height, FramePixels pixels);
+  void NoteFailure(const std::string& text);
   friend struct ReplayGraphCallbacks;
 
   std::uint64_t id_ = 0;
@@ -135,6 +151,10 @@ class ReplayGraph {
   std::shared_ptr<FrameBuffer> buffer_;
   int buffer_width_ = 0;
   int buffer_height_ = 0;
+  FramePixels buffer_pixels_ = FramePixels::kBgr;
+
+  mutable std::mutex failure_mutex_;
+  std::string failure_;
 };
 
 }  // namespace mr4

@@ -83,6 +83,11 @@ bool CReplayThread::AnalysisInstalled() {
   return static_cast<bool>(hooks_.on_frame);
 }
 
+std::string CReplayThread::GraphFailure() {
+  std::lock_guard<std::mutex> lock(graph_mutex_);
+  return graph_ ? graph_->Failure() : last_failure_;
+}
+
 ReplayAnalysisHooks CReplayThread::Hooks() {
   std::lock_guard<std::mutex> lock(hooks_mutex_);
   return hooks_;
@@ -287,9 +292,14 @@ bool CReplayThread::BuildGraph(const ReplayClip& clip) {
     TearDown();
     std::this_thread::sleep_for(kRebuildPause);
   }
+  {
+    std::lock_guard<std::mutex> lock(graph_mutex_);
+    last_failure_.clear();
+  }
   ReplayGraphRequest request;
   request.video = clip.video;
   request.analysis_mode = analysis_mode_;
+  if (analysis_mode_ && Hooks().green_plane) request.pixels = FramePixels::kGreen;
   request.width = clip.width;
   request.height = clip.height;
   std::unique_ptr<ReplayGraph> graph = ReplayGraph::Build(request, this);
@@ -319,6 +329,7 @@ void CReplayThread::TearDown() {
   std::shared_ptr<ReplayGraph> old;
   {
     std::lock_guard<std::mutex> lock(graph_mutex_);
+    if (graph_) last_failure_ = graph_->Failure();
     old = std::move(graph_);
     graph_.reset();
   }
@@ -480,12 +491,13 @@ void CReplayThread::PostTrackPosition() {
 
 void CReplayThread::OnGraphFrame(std::uint64_t graph_id,
                                  std::shared_ptr<const FrameBuffer> buffer,
-                                 int width, int height, std::int64_t pts,
-                                 int frame_duration, int field_duration) {
+                                 int width, int height, FramePixels pixels,
+                                 std::int64_t pts, int frame_duration, int field_duration) {
   DeliveredFrame frame;
   frame.buffer = std::move(buffer);
   frame.width = width;
   frame.height = height;
+  frame.pixels = pixels;
   frame.pts = pts;
   {
     std::lock_guard<std::mutex> lock(move_mutex_);

@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/message_queue.h"
@@ -81,9 +82,10 @@ struct ReplayClip {
 
 // One frame in the frame buffer, as the main thread sees it.
 struct DeliveredFrame {
-  std::shared_ptr<const FrameBuffer> buffer;  // width x height x 3, BGR,
+  std::shared_ptr<const FrameBuffer> buffer;  // width x height pixels,
   int width = 0;                              // rows bottom-up and packed
   int height = 0;
+  FramePixels pixels = FramePixels::kBgr;     // 3 bytes a pixel, or green
   std::int64_t pts = -1;     // the frame's timestamp [100 ns], -1 unknown
   std::int64_t position = 0; // the replay position after the step [100 ns]
   int frame_number = 0;
@@ -120,6 +122,9 @@ struct ReplayAnalysisHooks {
   // Replay thread: the run cannot advance (the end callback and the end
   // event); no frame follows.
   std::function<void()> on_run_end;
+  // The frame function reads only the green plane: a graph built for the
+  // run delivers that plane alone (FramePixels::kGreen).
+  bool green_plane = false;
 };
 
 // The replay state the pages read.
@@ -160,6 +165,9 @@ class CReplayThread final : private ReplayGraphListener {
   void RemoveAnalysis();
   // True while hooks with a frame function are installed.
   bool AnalysisInstalled();
+  // What went wrong in the current graph, or in the last one torn down
+  // (ReplayGraph::Failure); empty from each new build on.
+  std::string GraphFailure();
   ReplaySnapshot Snapshot() const;
   // True once command 10 has been handled.
   bool ended() const { return ended_.load(); }
@@ -200,8 +208,8 @@ class CReplayThread final : private ReplayGraphListener {
 
   // ReplayGraphListener (streaming threads).
   void OnGraphFrame(std::uint64_t graph_id, std::shared_ptr<const FrameBuffer> buffer,
-                    int width, int height, std::int64_t pts, int frame_duration,
-                    int field_duration) override;
+                    int width, int height, FramePixels pixels, std::int64_t pts,
+                    int frame_duration, int field_duration) override;
   void OnGraphComplete(std::uint64_t graph_id) override;
   void OnGraphError(std::uint64_t graph_id, long code) override;
 
@@ -227,6 +235,7 @@ class CReplayThread final : private ReplayGraphListener {
   // stream.
   mutable std::mutex graph_mutex_;
   std::shared_ptr<ReplayGraph> graph_;
+  std::string last_failure_;  // of the graph torn down last, under graph_mutex_
 
   // The move in progress, resolved by the streaming threads.
   std::mutex move_mutex_;

@@ -1,7 +1,7 @@
 // Tests of the replay colour converter "mr4bgr" through GstHarness: its
-// green is the own clip reader's for every YUV format it takes, a stated
-// colorimetry is converted by its own matrix and range, and BGR passes
-// through.
+// green is the own clip reader's for every YUV format it takes, in BGR and
+// in the green plane alone (GRAY8), a stated colorimetry is converted by its
+// own matrix and range, and BGR passes through.
 #include <gst/check/gstharness.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -61,11 +61,15 @@ GstBuffer* MakeFrame(const std::string& caps, const Pixels& pixels) {
   return buffer;
 }
 
-// The element's BGR output of one frame, rows packed (width x 3 bytes).
+// The element's output of one frame in `output` (BGR or GRAY8), rows packed
+// (width x 3 or width bytes).
 std::vector<std::uint8_t> Convert(const std::string& caps, const Pixels& pixels, int width,
-                                  int height) {
+                                  int height, const std::string& output = "BGR") {
   GstHarness* h = gst_harness_new("mr4bgr");
   gst_harness_set_src_caps_str(h, caps.c_str());
+  gst_harness_set_sink_caps_str(h, ("video/x-raw,format=" + output).c_str());
+  const GstVideoFormat format = gst_video_format_from_string(output.c_str());
+  const int bytes_per_pixel = format == GST_VIDEO_FORMAT_GRAY8 ? 1 : 3;
   std::vector<std::uint8_t> out;
   GstBuffer* result = gst_harness_push_and_pull(h, MakeFrame(caps, pixels));
   EXPECT_NE(result, nullptr) << caps;
@@ -73,14 +77,14 @@ std::vector<std::uint8_t> Convert(const std::string& caps, const Pixels& pixels,
     GstCaps* out_caps = gst_pad_get_current_caps(h->sinkpad);
     GstVideoInfo info;
     EXPECT_TRUE(out_caps && gst_video_info_from_caps(&info, out_caps));
-    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&info), GST_VIDEO_FORMAT_BGR);
+    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&info), format);
     if (out_caps) gst_caps_unref(out_caps);
     GstVideoFrame frame;
     EXPECT_TRUE(gst_video_frame_map(&frame, &info, result, GST_MAP_READ));
     const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     for (int row = 0; row < height; ++row) {
       const std::uint8_t* line = data + row * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-      out.insert(out.end(), line, line + width * 3);
+      out.insert(out.end(), line, line + width * bytes_per_pixel);
     }
     gst_video_frame_unmap(&frame);
     gst_buffer_unref(result);
@@ -129,20 +133,30 @@ std::vector<std::uint8_t> OwnReadersGreen() {
 
 TEST(Mr4Bgr, GreenIsTheOwnReadersInEveryFormat) {
   const std::vector<std::uint8_t> own = OwnReadersGreen();
-  // The odd width takes the last pixel from the tail of the row loop.
-  for (int width : {kWidth, kWidth - 1}) {
-    for (const char* format : {"YUY2", "UYVY", "Y42B", "I420", "YV12", "NV12", "Y444"}) {
-      SCOPED_TRACE(std::string(format) + " width " + std::to_string(width));
-      const auto bgr = Convert(Caps(format, width, kHeight), Picture, width, kHeight);
-      ASSERT_EQ(bgr.size(), std::size_t(width * kHeight * 3));
-      int wrong = 0;
-      for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < width; ++x)
-          if (const int o = own[(kHeight - 1 - y) * kWidth + x];
-              bgr[(y * width + x) * 3 + 1] != o && wrong++ < 5)
-            ADD_FAILURE() << "x " << x << " y " << y << ": "
-                          << int(bgr[(y * width + x) * 3 + 1]) << " against " << o;
-      EXPECT_EQ(wrong, 0);
+  // BGR carries green in byte 1 of 3; the green plane is nothing else.
+  const struct {
+    const char* output;
+    int step, offset;
+  } outputs[] = {{"BGR", 3, 1}, {"GRAY8", 1, 0}};
+  for (const auto& out : outputs) {
+    // The odd width takes the last pixel from the tail of the row loop.
+    for (int width : {kWidth, kWidth - 1}) {
+      for (const char* format : {"YUY2", "UYVY", "Y42B", "I420", "YV12", "NV12", "Y444"}) {
+        SCOPED_TRACE(std::string(format) + " to " + out.output + ", width " +
+                     std::to_string(width));
+        const auto frame =
+            Convert(Caps(format, width, kHeight), Picture, width, kHeight, out.output);
+        ASSERT_EQ(frame.size(), std::size_t(width * kHeight * out.step));
+        int wrong = 0;
+        for (int y = 0; y < kHeight; ++y)
+          for (int x = 0; x < width; ++x) {
+            const int o = own[(kHeight - 1 - y) * kWidth + x];
+            const int g = frame[(y * width + x) * out.step + out.offset];
+            if (g != o && wrong++ < 5)
+              ADD_FAILURE() << "x " << x << " y " << y << ": " << g << " against " << o;
+          }
+        EXPECT_EQ(wrong, 0);
+      }
     }
   }
 }
@@ -172,6 +186,9 @@ TEST(Mr4Bgr, StatedColorimetryIsConvertedByItsMatrixAndRange) {
     };
     const auto bgr = Convert(Caps("I420", 2, 2, k.colorimetry), flat, 2, 2);
     ASSERT_EQ(bgr.size(), 12u);
+    const auto green = Convert(Caps("I420", 2, 2, k.colorimetry), flat, 2, 2, "GRAY8");
+    ASSERT_EQ(green.size(), 4u);
+    EXPECT_EQ(green[0], bgr[1]) << "the green plane of the same tables";
     const double luma = k.full ? k.y : (k.y - 16) * 255.0 / 219.0;
     const double scale = k.full ? 1.0 : 255.0 / 224.0;
     const double cb = (k.u - 128) * scale, cr = (k.v - 128) * scale, kg = 1 - k.kr - k.kb;
@@ -207,6 +224,7 @@ TEST(Mr4Bgr, InterlacedChromaStaysInItsField) {
   }
 }
 
+// BGR passes through, and gives its green bytes as the green plane.
 TEST(Mr4Bgr, BgrPassesThrough) {
   const Pixels bytes = [](int comp, int x, int y) {
     return static_cast<std::uint8_t>(comp * 80 + x * 7 + y * 13);
@@ -219,6 +237,10 @@ TEST(Mr4Bgr, BgrPassesThrough) {
     for (int x = 0; x < 6; ++x)
       for (int i = 0; i < 3; ++i)
         EXPECT_EQ(bgr[(y * 6 + x) * 3 + i], bytes(2 - i, x, y)) << x << "," << y << " " << i;
+  const auto green = Convert(Caps("BGR", 6, 3), bytes, 6, 3, "GRAY8");
+  ASSERT_EQ(green.size(), 18u);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(green[y * 6 + x], bytes(1, x, y)) << x << "," << y;
 }
 
 }  // namespace

@@ -285,6 +285,8 @@ TEST(Mr4fCaps, AcceptsOnlyTheFormatsOfTheMode) {
       {"mode 0 BGR", true, 0, "video/x-raw,format=BGR,width=720,height=480,framerate=25/1", true},
       {"mode 0 YUY2", true, 0, "video/x-raw,format=YUY2,width=720,height=480,framerate=25/1", false},
       {"mode 0 I420", true, 0, "video/x-raw,format=I420,width=720,height=480,framerate=25/1", false},
+      {"mode 0 GRAY8", true, 0, "video/x-raw,format=GRAY8,width=720,height=480,framerate=25/1", true},
+      {"mode 0 GRAY16", true, 0, "video/x-raw,format=GRAY16_LE,width=8,height=8,framerate=25/1", false},
       {"mode 0 RGB", true, 0, "video/x-raw,format=RGB,width=720,height=480,framerate=25/1", false},
       {"mode 0 BGRx", true, 0, "video/x-raw,format=BGRx,width=720,height=480,framerate=25/1", false},
       {"mode 0 jpeg", true, 0, "image/jpeg,width=720,height=480,framerate=25/1", false},
@@ -294,6 +296,7 @@ TEST(Mr4fCaps, AcceptsOnlyTheFormatsOfTheMode) {
       {"mode 1 UYVY", true, 1, "video/x-raw,format=UYVY,width=720,height=480,framerate=25/1", true},
       {"mode 1 BGR", true, 1, "video/x-raw,format=BGR,width=720,height=480,framerate=25/1", false},
       {"mode 1 NV12", true, 1, "video/x-raw,format=NV12,width=720,height=480,framerate=25/1", false},
+      {"mode 1 GRAY8", true, 1, "video/x-raw,format=GRAY8,width=720,height=480,framerate=25/1", false},
       {"mode -3 UYVY", true, -3, "video/x-raw,format=UYVY,width=8,height=8,framerate=25/1", true},
       {"no block BGR", false, 0, "video/x-raw,format=BGR,width=720,height=480,framerate=25/1", true},
       {"no block YUY2", false, 0, "video/x-raw,format=YUY2,width=720,height=480,framerate=25/1", false},
@@ -322,7 +325,7 @@ TEST(Mr4fCaps, EveryPadOffersTheFormatsOfTheMode) {
     std::set<std::string> formats;
   };
   const Case cases[] = {
-      {0, {"BGR"}},
+      {0, {"BGR", "GRAY8"}},
       {1, {"I420", "YV12", "YUY2", "UYVY"}},
   };
   for (const Case& c : cases) {
@@ -566,42 +569,60 @@ TEST(Mr4fFrames, CopyTurnsTheRowsBottomUpAndPacksThem) {
   gst_harness_teardown(h);
 }
 
-// In a YUV mode each plane is copied in turn, bottom-up and packed, within
-// the width * height * 3 bytes the program allocated.
-TEST(Mr4fFrames, YuvPlanesAreCopiedBottomUpOneAfterAnother) {
+// Each plane is copied in turn, bottom-up and packed, within the bytes the
+// program allocated: the three planes of a YUV mode, the single green plane
+// (GRAY8) the analysis takes in mode 0.
+TEST(Mr4fFrames, PlanesAreCopiedBottomUpOneAfterAnother) {
+  struct Case {
+    const char* format;
+    int32_t mode;
+    int planes;
+    int rows[3], cols[3];
+    int32_t frame_bytes;  // what the block announces
+  };
+  const Case cases[] = {
+      {"I420", 1, 3, {4, 2, 2}, {4, 2, 2}, 48},
+      {"GRAY8", 0, 1, {4}, {4}, 16},
+  };
   const int width = 4, height = 4;
-  GstHarness* h = NewHarness();
-  const std::string caps = "video/x-raw,format=I420,width=4,height=4,framerate=25/1";
-  GstVideoInfo info = InfoOf(caps);
-  const uint8_t guard = 0xA5;
-  std::vector<uint8_t> frame_buffer(size_t(width) * height * 3, guard);
-  Mr4fExchangeBlock block = ProgramBlock(1);
-  block.first_sample = 0;
-  block.sample_counter = 0;
-  block.frame_buffer = frame_buffer.data();
-  Attach(h, &block);
-  ASSERT_TRUE(PushCaps(h, caps));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    GstHarness* h = NewHarness();
+    const std::string caps =
+        std::string("video/x-raw,format=") + c.format + ",width=4,height=4,framerate=25/1";
+    GstVideoInfo info = InfoOf(caps);
+    const uint8_t guard = 0xA5;
+    std::vector<uint8_t> frame_buffer(size_t(width) * height * 3, guard);
+    Mr4fExchangeBlock block = ProgramBlock(c.mode);
+    block.first_sample = 0;
+    block.sample_counter = 0;
+    block.frame_buffer = frame_buffer.data();
+    Attach(h, &block);
+    ASSERT_TRUE(PushCaps(h, caps));
+    EXPECT_EQ(block.frame_bytes, c.frame_bytes);
 
-  GstBuffer* in = gst_buffer_new_allocate(nullptr, info.size, nullptr);
-  GstVideoFrame frame;
-  ASSERT_TRUE(gst_video_frame_map(&frame, &info, in, GST_MAP_WRITE));
-  std::vector<uint8_t> want;
-  const int rows[3] = {4, 2, 2}, cols[3] = {4, 2, 2};
-  for (int p = 0; p < 3; p++) {
-    uint8_t* data = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p);
-    for (int t = 0; t < rows[p]; t++)
-      for (int x = 0; x < cols[p]; x++) data[t * stride + x] = uint8_t(p * 64 + t * 8 + x);
-    for (int r = 0; r < rows[p]; r++)  // bottom-up: last GStreamer row first
-      for (int x = 0; x < cols[p]; x++) want.push_back(uint8_t(p * 64 + (rows[p] - 1 - r) * 8 + x));
+    GstBuffer* in = gst_buffer_new_allocate(nullptr, info.size, nullptr);
+    GstVideoFrame frame;
+    ASSERT_TRUE(gst_video_frame_map(&frame, &info, in, GST_MAP_WRITE));
+    std::vector<uint8_t> want;
+    for (int p = 0; p < c.planes; p++) {
+      uint8_t* data = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+      const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p);
+      for (int t = 0; t < c.rows[p]; t++)
+        for (int x = 0; x < c.cols[p]; x++) data[t * stride + x] = uint8_t(p * 64 + t * 8 + x);
+      for (int r = 0; r < c.rows[p]; r++)  // bottom-up: last GStreamer row first
+        for (int x = 0; x < c.cols[p]; x++)
+          want.push_back(uint8_t(p * 64 + (c.rows[p] - 1 - r) * 8 + x));
+    }
+    gst_video_frame_unmap(&frame);
+    ASSERT_EQ(gst_harness_push(h, in), GST_FLOW_OK);
+
+    EXPECT_EQ(std::vector<uint8_t>(frame_buffer.begin(), frame_buffer.begin() + want.size()),
+              want);
+    for (size_t i = want.size(); i < frame_buffer.size(); i++)
+      ASSERT_EQ(frame_buffer[i], guard) << "written past the planes at " << i;
+    gst_harness_teardown(h);
   }
-  gst_video_frame_unmap(&frame);
-  ASSERT_EQ(gst_harness_push(h, in), GST_FLOW_OK);
-
-  EXPECT_EQ(std::vector<uint8_t>(frame_buffer.begin(), frame_buffer.begin() + want.size()), want);
-  for (size_t i = want.size(); i < frame_buffer.size(); i++)
-    ASSERT_EQ(frame_buffer[i], guard) << "written past the planes at " << i;
-  gst_harness_teardown(h);
 }
 
 // ---- pass-through and the frame message --------------------------------------

@@ -20,7 +20,7 @@ namespace {
 class NoListener final : public ReplayGraphListener {
  public:
   void OnGraphFrame(std::uint64_t, std::shared_ptr<const FrameBuffer>, int, int,
-                    std::int64_t, int, int) override {}
+                    FramePixels, std::int64_t, int, int) override {}
   void OnGraphComplete(std::uint64_t) override {}
   void OnGraphError(std::uint64_t, long) override {}
 };

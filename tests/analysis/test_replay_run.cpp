@@ -346,6 +346,68 @@ TEST_F(ReplayRunTest, CodesAndEnds) {
   EXPECT_FALSE(ReplayThread().AnalysisInstalled());
 }
 
+// A clip whose decoder GStreamer lacks fails with 12, and the message names
+// what is missing. The JPEG decoders are hidden from decodebin here by
+// their rank.
+TEST_F(ReplayRunTest, AMissingDecoderIsNamed) {
+  if (!HaveElements({"jpegenc", "avimux"})) GTEST_SKIP() << "no jpegenc";
+  const MeteorClip meteor;
+  const fs::path original = dir_ / "M20240101_021000";
+  const fs::path copy = dir_ / "M20240101_021001";
+  ASSERT_EQ(meteor.Write(original.string() + ".avi", AviPixelFormat::kDib24), "");
+  ASSERT_EQ(Transcode(original.string() + ".avi", copy.string() + ".avi",
+                      "jpegenc ! avimux"), "");
+  std::vector<std::pair<GstPluginFeature*, guint>> hidden;
+  GList* decoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER,
+                                                          GST_RANK_NONE);
+  GstCaps* jpeg = gst_caps_from_string("image/jpeg");
+  for (GList* f = decoders; f; f = f->next) {
+    auto* factory = GST_ELEMENT_FACTORY(f->data);
+    if (!gst_element_factory_can_sink_any_caps(factory, jpeg)) continue;
+    auto* feature = GST_PLUGIN_FEATURE(gst_object_ref(factory));
+    hidden.emplace_back(feature, gst_plugin_feature_get_rank(feature));
+    gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
+  }
+  gst_caps_unref(jpeg);
+  gst_plugin_feature_list_free(decoders);
+
+  const int code = AnalyzeAsClipRow(replayed_, ClipSpec{copy});
+  for (auto& [feature, rank] : hidden) {
+    gst_plugin_feature_set_rank(feature, rank);
+    gst_object_unref(feature);
+  }
+  EXPECT_EQ(code, kAnalysisBadInput);
+  EXPECT_NE(Messages().find("AVI FOURCC"), std::string::npos) << Messages();
+  EXPECT_NE(Messages().find("GStreamer has no decoder for image/jpeg"), std::string::npos)
+      << Messages();
+  EXPECT_FALSE(fs::exists(copy.string() + "A.XML"));
+}
+
+// A video shorter than its capture record says is analysed as far as it
+// goes, with a warning that names the clip and both counts; a complete one
+// gives none.
+TEST_F(ReplayRunTest, AShortVideoIsAnalysedWithAWarning) {
+  const MeteorClip meteor;
+  const fs::path base = dir_ / "M20240101_022000";
+  ASSERT_EQ(meteor.Write(base.string() + ".avi", AviPixelFormat::kDib24), "");
+  struct Case {
+    int announced;
+    bool warned;
+  };
+  for (const Case& k : {Case{meteor.frames, false}, Case{100, true}}) {
+    SCOPED_TRACE(k.announced);
+    ui_.Clear();
+    ClipSpec spec{base};
+    spec.frames = k.announced;
+    ASSERT_EQ(AnalyzeAsClipRow(replayed_, spec), kAnalysisOk) << Messages();
+    const std::string warning = "M20240101_022000: 60 of the 100 frames the capture record "
+                                "announces could be read";
+    EXPECT_EQ(Messages().find(warning) != std::string::npos, k.warned) << Messages();
+    ASSERT_EQ(replayed_.track_count, 1);
+    EXPECT_TRUE(fs::exists(base.string() + "A.XML"));
+  }
+}
+
 // A run ends with what it has when the stop flag is raised, on
 // SignalReplayRun ("Stop"), and when its frames stop coming (the watchdog).
 TEST_F(ReplayRunTest, StoppedRunsEndWithWhatTheyHave) {
@@ -375,6 +437,30 @@ TEST_F(ReplayRunTest, StoppedRunsEndWithWhatTheyHave) {
     EXPECT_LT(t.last_field, meteor.last) << "the run went on after its end";
     EXPECT_TRUE(fs::exists(base.string() + "A.XML"));
     fs::remove(base.string() + "A.XML");
+  }
+  replayed_.stop = 0;
+}
+
+// An interrupt (Ctrl-C) ends a run without writing: the clip keeps its old
+// result file, wherever in the clip the interrupt comes.
+TEST_F(ReplayRunTest, AnInterruptedRunKeepsTheOldResultFile) {
+  const MeteorClip meteor;
+  const fs::path base = dir_ / "M20240101_031000";
+  ASSERT_EQ(meteor.Write(base.string() + ".avi", AviPixelFormat::kDib24), "");
+  const std::string old_result = "the old result file\r\n";
+  for (int at_field : {0, 5, meteor.first + 10}) {
+    SCOPED_TRACE(at_field);
+    mr4::test::WriteFileBytes(base.string() + "A.XML", old_result);
+    const MessageQueue::TimerId timer = DefaultHeadlessLoop().StartTimer(
+        std::chrono::milliseconds(1), [&] {
+          if (replayed_.field_counter >= at_field) replayed_.stop = kStopKeepingResult;
+        });
+    AddClipRow(replayed_, ClipSpec{base});
+    if (at_field == 0) replayed_.stop = kStopKeepingResult;
+    EXPECT_EQ(AnalyzeClip(replayed_), kAnalysisStopped) << Messages();
+    DefaultHeadlessLoop().StopTimer(timer);
+    EXPECT_EQ(mr4::test::ReadFileBytes(base.string() + "A.XML"), old_result);
+    EXPECT_EQ(Messages().find("AVI FOURCC"), std::string::npos) << Messages();
   }
   replayed_.stop = 0;
 }

@@ -1,6 +1,6 @@
-// mr4: the headless program. `mr4 COMMAND` runs one command between the
-// program's start-up and shut-down; without a command the desktop program
-// would start.
+// mr4: the program. Without a command it opens the desktop window between
+// start-up and shut-down; `mr4 COMMAND` runs one headless command between
+// them instead (only the desktop entries create a QApplication).
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,16 +9,24 @@
 #include <vector>
 
 #include "base/process_values.h"
+#include "app/desktop.h"
 #include "app/startup.h"
 #include "cli/commands.h"
+#include "cli/desktop_commands.h"
 #include "platform/console_ui.h"
 #include "tables/table_catalogue.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "usage: mr4 [--home DIR] [--verbose] [--yes] COMMAND [OPTIONS]\n"
+    "usage: mr4 [--home DIR] [--verbose]\n"
+    "       mr4 [--home DIR] [--verbose] [--yes] COMMAND [OPTIONS]\n"
     "       mr4 --help | --version\n"
+    "\n"
+    "Without a command, mr4 opens the desktop window: it runs start-up, shows\n"
+    "the main window until it is closed, then runs shut-down, writing the\n"
+    "same files at exit as the commands do (the settings, MR4_DIR.csv and\n"
+    "MR4_EClass.csv). It needs a display (X11, or xvfb-run).\n"
     "\n"
     "  --home DIR   the home directory (default: the current directory)\n"
     "  --verbose    print the start-up lines\n"
@@ -31,6 +39,7 @@ void PrintUsage(std::FILE* f) {
   for (const mr4::cli::Command& c : mr4::cli::Commands()) {
     std::fprintf(f, "  %-14s %s\n", c.name, c.summary);
   }
+  std::fprintf(f, "  %-14s %s\n", "screenshot", mr4::cli::kScreenshotSummary);
   std::fputs("\n'mr4 COMMAND --help' describes a command.\n", f);
 }
 
@@ -86,15 +95,20 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (i >= argc) {
-    std::fprintf(stderr,
-                 "mr4: the desktop program is not part of this build; "
-                 "give a command\n\n");
-    PrintUsage(stderr);
-    return kExitUsage;
-  }
+  if (i >= argc) return RunDesktop(argc, argv, startup);
 
   context.name = argv[i++];
+  if (context.name == "screenshot") {
+    std::vector<std::string> args(argv + i, argv + argc);
+    for (const std::string& a : args) {
+      if (a == "--") break;
+      if (a == "--help" || a == "-h") {
+        std::fputs(kScreenshotUsage, stdout);
+        return kExitOk;
+      }
+    }
+    return RunScreenshotCommand(argc, argv, startup, args);
+  }
   const Command* command = nullptr;
   for (const Command& c : Commands()) {
     if (context.name == c.name) command = &c;

@@ -19,6 +19,9 @@ packages=(
   # gst-launch-1.0 for the speed measurement
   gstreamer1.0-libav gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
   gstreamer1.0-tools
+  # the desktop program: Qt 6 Widgets and Test with moc, the offscreen and X11
+  # platform plug-ins (tests and `mr4 screenshot` run offscreen), a font
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,66 @@
+// `mr4 screenshot`: the options, then the desktop's off-screen rendering.
+// Built into the program itself (not mr4_cli): it needs the Qt windows.
+#include <cstdio>
+#include <string>
+
+#include "app/desktop.h"
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/desktop_commands.h"
+
+namespace mr4::cli {
+
+const char kScreenshotSummary[] = "render a page of the desktop window to a PNG file";
+
+const char kScreenshotUsage[] =
+    "usage: mr4 [--home DIR] screenshot --page NAME --out FILE [--clip NAME]\n"
+    "                                   [--size WxH]\n"
+    "\n"
+    "Runs start-up, builds the desktop window off screen (Qt's offscreen\n"
+    "platform: no display needed) over the home's data, shows the page NAME\n"
+    "(main, profile, class, plot, uty, view, mask, trailmap, groundmap) and\n"
+    "the clip NAME as the current clip, writes the window as a PNG picture\n"
+    "to FILE, then runs shut-down. The window has the stored size of the\n"
+    "settings (AP.dlgrect.*) unless --size gives one; it is kept within\n"
+    "768x580 and 4092x2400. Exits 2 when the clip is not in the clip list\n"
+    "or the file cannot be written.\n";
+
+int RunScreenshotCommand(int argc, char** argv, const StartupOptions& startup,
+                         std::span<const std::string> args) {
+  CommandContext context;
+  context.name = "screenshot";
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args,
+                 {{"--page", OptionKind::kValue},
+                  {"--out", OptionKind::kValue},
+                  {"--clip", OptionKind::kValue},
+                  {"--size", OptionKind::kValue}},
+                 &parsed, &error)) {
+    return UsageError(context, error);
+  }
+  if (!parsed.positionals().empty()) {
+    return UsageError(context, "unexpected argument " + parsed.positionals()[0]);
+  }
+  ScreenshotRequest request;
+  request.page = parsed.Value("--page").value_or("");
+  request.out = parsed.Value("--out").value_or("");
+  request.clip = parsed.Value("--clip").value_or("");
+  if (request.page.empty() || request.out.empty()) {
+    return UsageError(context, "--page and --out are needed");
+  }
+  if (std::optional<std::string> size = parsed.Value("--size")) {
+    const std::size_t x = size->find('x');
+    int width = 0;
+    int height = 0;
+    if (x == std::string::npos || !ParseInt(size->substr(0, x), &width) ||
+        !ParseInt(size->substr(x + 1), &height) || width < 1 || height < 1) {
+      return UsageError(context, "--size takes WIDTHxHEIGHT, e.g. 1600x1000");
+    }
+    request.width = width;
+    request.height = height;
+  }
+  return RunScreenshot(argc, argv, startup, request);
+}
+
+}  // namespace mr4::cli

@@ -192,6 +192,11 @@ struct AnalysisContext {
   // Histograms and thresholds.
   std::array<std::int64_t, 256> background_histogram{};
   int noise_level = 0;
+  // Frames in which the whole field's brightness had changed against the
+  // background (clouds lit up, a car's lights, a fireball lighting the
+  // sky), and per field whether it was one of them.
+  int brightness_change_frames = 0;
+  std::array<std::uint8_t, kMaxFields> brightness_changed{};
   std::array<std::int64_t, 256> changed_histogram{};
   std::array<std::int64_t, 256> difference_histogram{};
   int thrA = 0, thrB = 0, thrC = 256, top = 0, top_count = 0;

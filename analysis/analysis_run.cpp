@@ -1,6 +1,7 @@
 #include "analysis/analysis_run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -137,6 +138,8 @@ bool PrepareRun(AnalysisContext& c) {
   c.largest_pixels = 0;
   c.has_largest = false;
   c.background_count = 0;
+  c.brightness_change_frames = 0;
+  c.brightness_changed.fill(0);
   c.lit_pixels = 0;
   c.fields_processed = 0;
   c.track_count = 0;
@@ -190,9 +193,15 @@ bool AnalyzeFrame(AnalysisContext& c, int frame, const FrameGeometry& geometry,
   const int advance = clip.interlaced ? 2 : 1;
   bool detection = false;
   if (frame >= 1 && frame <= kBackgroundFrames) {
-    ExtractBackground(c, geometry, pixels, tables);
-    ++c.background_count;
+    const bool kept = ExtractBackground(c, geometry, pixels, tables);
     c.field_counter += advance;
+    if (!kept) {
+      // Left out: the next frame's increases are taken against the last
+      // frame kept.
+      ++c.brightness_change_frames;
+      return false;
+    }
+    ++c.background_count;
   } else if (c.field_counter < c.first_detection_field ||
              c.field_counter > c.last_detection_field) {
     c.field_counter += advance;
@@ -200,6 +209,14 @@ bool AnalyzeFrame(AnalysisContext& c, int frame, const FrameGeometry& geometry,
     detection = true;
     FinishBackground(c);
     ExtractDetection(c, geometry, pixels, tables);
+    // The whole field changed (clouds lit up, or a fireball lighting the
+    // sky): the fields are processed, but what they alone hold makes no
+    // track (LinkTracks).
+    if (std::fabs(BrightnessShift(c, c.background, 1)) >= kBrightnessChangeLevels) {
+      ++c.brightness_change_frames;
+      for (int f = c.field_counter; f < c.field_counter + advance && f < kMaxFields; ++f)
+        c.brightness_changed[f] = 1;
+    }
     if (!clip.interlaced) {
       ProcessField(c, 0);
       ++c.field_counter;

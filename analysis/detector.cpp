@@ -1,6 +1,7 @@
 #include "analysis/detector.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <climits>
 #include <cmath>
@@ -283,15 +284,50 @@ void StartRegion(RegionStats& r) {
 
 }  // namespace
 
-void ExtractBackground(AnalysisContext& c, const FrameGeometry& geometry,
+double BrightnessShift(const AnalysisContext& c, const float* background, int frames) {
+  // Every 8th row and column: a few thousand pixels of a 720 x 480 frame
+  // put the median within a tenth of a level. Bins of a quarter level.
+  constexpr int kStep = 8, kBinsPerLevel = 4, kBins = 512 * kBinsPerLevel;
+  std::array<std::int32_t, kBins> bins{};
+  const float scale = 1.0f / static_cast<float>(frames);
+  const float sky = kSkyLevel * static_cast<float>(frames);
+  int n = 0, grid = 0;
+  for (int y = kStep / 2; y < c.height; y += kStep) {
+    const std::size_t row = std::size_t(y) * c.width;
+    for (int x = kStep / 2; x < c.width; x += kStep) {
+      ++grid;
+      const float bg = background[row + x];
+      if (bg < sky) continue;
+      const float shift = static_cast<float>(c.current[row + x]) - bg * scale;
+      ++bins[static_cast<int>((shift + 256.0f) * kBinsPerLevel)];
+      ++n;
+    }
+  }
+  if (n == 0 || n < grid / 8) return 0;
+  int below = 0;
+  for (int b = 0; b < kBins; ++b) {
+    below += bins[b];
+    if (2 * below >= n) return (b + 0.5) / kBinsPerLevel - 256.0;
+  }
+  return 0;
+}
+
+bool ExtractBackground(AnalysisContext& c, const FrameGeometry& geometry,
                        std::span<const std::uint8_t> source,
                        const YuvTables& tables) {
   ClearBandCounts(c);
+  auto convert = [&](int band) {
+    const int b = c.BandBegin(band), e = c.BandEnd(band);
+    if (b < e) ToGreenPlane(geometry, source, b, e, Plane(c, c.current), tables);
+  };
+  c.pool->Run(convert);
+  if (c.background_count > 0 &&
+      std::fabs(BrightnessShift(c, c.background, c.background_count)) >= kBrightnessChangeLevels)
+    return false;
   const bool count_increases = c.field_counter > c.clip.interlaced + 1;
   auto job = [&](int band) {
     const int b = c.BandBegin(band), e = c.BandEnd(band);
     if (b >= e) return;
-    ToGreenPlane(geometry, source, b, e, Plane(c, c.current), tables);
     auto& hist = c.band_counts[band].a;
     const std::size_t begin = std::size_t(b) * c.width, end = std::size_t(e) * c.width;
     const std::uint8_t* cur = c.current;
@@ -307,6 +343,7 @@ void ExtractBackground(AnalysisContext& c, const FrameGeometry& geometry,
   c.pool->Run(job);
   for (const auto& b : c.band_counts)
     for (int i = 0; i < 256; ++i) c.background_histogram[i] += b.a[i];
+  return true;
 }
 
 void ExtractDetection(AnalysisContext& c, const FrameGeometry& geometry,
@@ -456,7 +493,6 @@ void ProcessField(AnalysisContext& c, int parity) {
   if (field < 0 || field >= kMaxFields) return;
   int& count = c.detection_count[field];
   count = 0;
-  const double cy = c.clip.interlaced ? 1.0 : 0.5;
   for (int k = 1; k < next_label; ++k) {
     const RegionStats& r = c.regions[k];
     if (r.count <= c.min_region) continue;
@@ -478,8 +514,11 @@ void ProcessField(AnalysisContext& c, int parity) {
       for (int col = left; col <= right; ++col) {
         const int w = c.difference[row * W + col];
         if (w > 0) {
+          // Pixel centres at +0.5 in both directions. A field's rows are
+          // the frame's own rows, so an interlaced field's pixel centre is
+          // its row + 0.5 too, where the stars were measured.
           sx += (col + 0.5) * w;
-          sy += (row + cy) * w;
+          sy += (row + 0.5) * w;
           s += w;
         }
       }
@@ -640,7 +679,10 @@ void LinkTracks(AnalysisContext& c, int last_field) {
         tr.samples[tr.sample_count++] = found;
       }
       tr.end_field = tr.last_field;
-      if (tr.sample_count < c.params.mins) {
+      bool only_changed_fields = true;
+      for (int i = 0; i < tr.sample_count && only_changed_fields; ++i)
+        only_changed_fields = c.brightness_changed[c.Sample(tr.samples[i]).field] != 0;
+      if (tr.sample_count < c.params.mins || only_changed_fields) {
         for (int i = 0; i < tr.sample_count; ++i) c.Sample(tr.samples[i]).object = -1;
       } else if (c.track_count < kTracksKept) {
         ++c.track_count;

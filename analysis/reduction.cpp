@@ -347,6 +347,18 @@ void ClassifyObject(Table& objects, int row) {
   const double sec = objects.Float(row, obj::kSec);
   const double av1 = objects.Float(row, obj::kAv1);
   const double cdeg = objects.Float(row, obj::kCdeg);
+  // The start velocity comes from the first few samples: on a light that
+  // stays where it is, their jitter alone can pass the slow limit. What
+  // it moved from start to end over its duration cannot.
+  const double net = sec > 0 ? Degrees(objects.Float(row, obj::kRa1), objects.Float(row, obj::kDc1),
+                                       objects.Float(row, obj::kRa2), objects.Float(row, obj::kDc2)) /
+                                   sec
+                             : -1;
+  // Start and end less than a pixel apart: a motion the centroids cannot
+  // resolve from their jitter, whatever the angle a pixel spans.
+  const bool resolved = std::hypot(objects.Float(row, obj::kX2) - objects.Float(row, obj::kX1),
+                                   objects.Float(row, obj::kY2) - objects.Float(row, obj::kY1)) >=
+                        1.0;
   const char* object_class = "spo";
   if (pix <= 0)
     object_class = "__none";
@@ -354,7 +366,7 @@ void ClassifyObject(Table& objects, int row) {
     object_class = pix > s.c_smax ? "__flash" : "__noise";
   else if (av1 > fastest)
     object_class = "__fast";
-  else if (av1 < s.c_vmin)
+  else if (av1 < s.c_vmin || net < s.c_vmin || !resolved)
     object_class = "__slow";
   else if (cdeg > s.c_cmax)
     object_class = "__curve";

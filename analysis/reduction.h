@@ -30,8 +30,9 @@ void ReduceRun(AnalysisContext& c);
 double LocalLinearFit(const AnalysisContext& c, int lo, int hi, double t, double* rms);
 
 // Writes the `class` of object row `row` from its duration, pixel sum,
-// start velocity and fit residual, against the classification settings
-// and context 0's maxdps. Takes the table's lock.
+// start velocity, net motion (start to end over the duration; under a
+// pixel is none) and fit residual, against the classification settings and context 0's maxdps.
+// Takes the table's lock.
 void ClassifyObject(Table& objects, int row);
 
 // After the reduction: when some object of the clip is a meteor (class

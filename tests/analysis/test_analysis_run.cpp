@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "analysis/detector.h"
@@ -170,6 +171,9 @@ struct BlobClip {
   int w = 96, h = 64;
   int frames = 40;
   double x0 = 10, y0 = 12, dx = 2, dy = 1;
+  int size_x = 3, size_y = 3;  // the blob's extent [px]
+  // The sky's level at (frame, x, y); empty: 20 everywhere.
+  std::function<int(int, int, int)> sky;
 
   // The blob's pixel corner in frame k (plane rows from the bottom).
   int X(int k) const { return int(x0 + dx * (k - 15)); }
@@ -191,10 +195,11 @@ struct BlobClip {
     std::vector<std::uint8_t> plane(std::size_t(w) * h);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(writer.ImageBytes()));
     for (int k = 0; k < frames; ++k) {
-      std::fill(plane.begin(), plane.end(), 20);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) plane[y * w + x] = std::uint8_t(sky ? sky(k, x, y) : 20);
       if (k >= 15)
-        for (int y = Y(k); y < Y(k) + 3; ++y)
-          for (int x = X(k); x < X(k) + 3; ++x) plane[y * w + x] = 250;
+        for (int y = Y(k); y < Y(k) + size_y; ++y)
+          for (int x = X(k); x < X(k) + size_x; ++x) plane[y * w + x] = 250;
       Encode(format, plane, bytes);
       ASSERT_TRUE(writer.WriteFrame(bytes));
     }
@@ -277,17 +282,114 @@ TEST(RunOwnReader, InterlacedFieldsInFieldOrder) {
     ASSERT_EQ(c->track_count, 1);
     const Track& t = c->tracks[0];
     EXPECT_EQ(t.first_field, 30);
-    // The even-line field of the blob (rows 12, 14) centres at 13 + 1,
-    // the odd-line one (row 13) at 13 + 1 too.
+    // The blob covers rows 12 to 14: its even-line field (rows 12, 14) and
+    // its odd-line one (row 13) both centre at 13.5, the blob's centre.
     const Detection& first = c->Sample(t.samples[0]);
     const Detection& second = c->Sample(t.samples[1]);
     EXPECT_EQ(first.field, 30);
     EXPECT_EQ(second.field, 31);
-    EXPECT_NEAR(first.y, 14.0, 1e-9);
+    EXPECT_NEAR(first.y, 13.5, 1e-9);
+    EXPECT_NEAR(second.y, 13.5, 1e-9);
     EXPECT_EQ(first.pixels, bbf ? 6 : 3);
     EXPECT_EQ(second.pixels, bbf ? 3 : 6);
   }
   fs::remove(clip.base.string() + ".avi");
+}
+
+// The row convention of interlaced fields: a field holds every other row of
+// the frame, and a point on one row, seen only by the field of that row's
+// parity, lies at the row's centre (row + 0.5, as in a progressive frame
+// and as for the stars), in the field that comes first or second by `bbf`.
+TEST(RunOwnReader, InterlacedPointLiesAtItsOwnRowCentre) {
+  App().yuv = BuildYuvTables();
+  for (int row : {20, 21}) {
+    BlobClip clip;
+    clip.x0 = 40;
+    clip.y0 = row;
+    clip.dx = clip.dy = 0;
+    clip.size_x = 2;  // two pixels: the smallest region of a field
+    clip.size_y = 1;
+    clip.frames = 30;
+    clip.Write(AviPixelFormat::kDib8);
+    for (int bbf : {0, 1}) {
+      SCOPED_TRACE("row " + std::to_string(row) + " bbf " + std::to_string(bbf));
+      auto c = ClipContext(clip.w, clip.h);
+      c->clip.base_path = clip.base.string();
+      c->clip.frames = clip.frames;
+      c->clip.interlaced = 1;
+      c->clip.bbf = bbf;
+      ASSERT_EQ(AnalyzeAsClipRow(*c), kAnalysisOk);
+      // bbf set: the even rows' field comes first in each frame.
+      const int first_parity = bbf ? 0 : 1;
+      const int own_field = 30 + (row % 2 == first_parity ? 0 : 1);
+      int seen = 0;
+      for (int f = 30; f < 2 * clip.frames; ++f) {
+        for (int i = 0; i < c->detection_count[f]; ++i) {
+          const Detection& d = c->DetectionAt(f, i);
+          EXPECT_EQ(f % 2, own_field % 2) << "field " << f;
+          EXPECT_DOUBLE_EQ(d.y, row + 0.5) << "field " << f;
+          EXPECT_DOUBLE_EQ(d.x, 41.0) << "field " << f;
+          ++seen;
+        }
+      }
+      EXPECT_EQ(seen, clip.frames - 15);
+      EXPECT_EQ(c->detection_count[own_field], 1);
+    }
+    fs::remove(clip.base.string() + ".avi");
+  }
+}
+
+// Light on clouds: frames 11 to 27 brighten the whole field unevenly and
+// flicker (as a real clip's do), across the end of the background frames
+// and into the detection window. Those frames must neither raise the noise
+// level nor leave tracks of their own: the blob, seen through the change,
+// stays the run's only track.
+TEST(RunOwnReader, WholeFieldBrightnessChangeIsLeftOut) {
+  App().yuv = BuildYuvTables();
+  auto noise = [](int k, int x, int y) {
+    std::uint32_t v = std::uint32_t(k) * 73856093u ^ std::uint32_t(x) * 19349663u ^
+                      std::uint32_t(y) * 83492791u;
+    v ^= v >> 13;
+    v *= 0x5bd1e995u;
+    v ^= v >> 15;
+    return int(v % 7) - 3;  // -3 .. 3
+  };
+  auto quiet = [&](int k, int x, int y) { return 30 + noise(k, x, y); };
+  auto lit = [&](int k, int x, int y) {
+    int level = quiet(k, x, y);
+    if (k >= 11 && k <= 27) {
+      const double gain = 25 + 20 * std::sin(1.7 * k);  // 5 .. 45 levels
+      // Everywhere, and most on one cloud.
+      const double cloud = std::exp(-((x - 70) * (x - 70) + (y - 45) * (y - 45)) / 128.0);
+      level += int(gain * (0.3 + 0.7 * cloud));
+    }
+    return level;
+  };
+  struct Run {
+    int noise_level, tracks, left_out, first_field;
+  };
+  auto analyse = [&](const std::function<int(int, int, int)>& sky) {
+    BlobClip clip;
+    clip.y0 = 8;
+    clip.dy = 0.5;
+    clip.sky = sky;
+    clip.Write(AviPixelFormat::kDib8);
+    auto c = ClipContext(clip.w, clip.h);
+    c->clip.base_path = clip.base.string();
+    c->clip.frames = clip.frames;
+    EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisOk);
+    fs::remove(clip.base.string() + ".avi");
+    return Run{c->noise_level, c->track_count, c->brightness_change_frames,
+               c->track_count > 0 ? c->tracks[0].first_field : -1};
+  };
+  const Run plain = analyse(quiet);
+  const Run changed = analyse(lit);
+  EXPECT_EQ(plain.tracks, 1);
+  EXPECT_EQ(plain.left_out, 0);
+  EXPECT_EQ(changed.left_out, 27 - 11 + 1);
+  EXPECT_NEAR(changed.noise_level, plain.noise_level, 1);
+  EXPECT_EQ(changed.tracks, 1);
+  EXPECT_EQ(changed.first_field, 15) << "the blob from its first frame";
 }
 
 TEST(RunOwnReader, StopDuringFrame3GivesTheFallback) {

@@ -136,7 +136,7 @@ TEST(ProcessField, InterlacedFieldsUseTheirOwnRows) {
   c->field_counter = 1;
   ProcessField(*c, 1);
   ASSERT_EQ(c->detection_count[1], 1);
-  EXPECT_DOUBLE_EQ(c->DetectionAt(1, 0).y, 6.0);  // row + 1.0
+  EXPECT_DOUBLE_EQ(c->DetectionAt(1, 0).y, 5.5);  // its own row's centre
   EXPECT_DOUBLE_EQ(c->DetectionAt(1, 0).Lsum, 2 * 750.0);
 }
 
@@ -245,6 +245,22 @@ TEST(LinkTracks, SmallTracksRemoved) {
   EXPECT_EQ(c->tracks[0].first_field, 50);
   EXPECT_EQ(c->DetectionAt(50, 0).object, 0);  // renumbered
   EXPECT_EQ(c->DetectionAt(10, 0).object, -1);
+}
+
+// Light on clouds in fields of a whole-field brightness change makes no
+// track of its own; a track seen in another field too is kept whole.
+TEST(LinkTracks, TracksOnlyInBrightnessChangedFieldsAreNotKept) {
+  for (const bool last_field_changed : {true, false}) {
+    auto c = TrackContext(3);
+    for (int f = 20; f < 24; ++f) {
+      Put(*c, f, 100 + 2 * (f - 20), 100);
+      c->brightness_changed[f] = f < 23 || last_field_changed;
+    }
+    LinkTracks(*c, 30);
+    ASSERT_EQ(c->track_count, 1);
+    EXPECT_EQ(c->tracks[0].sample_count, last_field_changed ? 1 : 4)
+        << (last_field_changed ? "only the fallback" : "the whole track");
+  }
 }
 
 TEST(LinkTracks, NoRegionGivesOneAllZeroTrack) {

@@ -266,7 +266,6 @@ void RefProcessField(AnalysisContext& c, int parity) {
   if (field < 0 || field >= kMaxFields) return;
   int& count = c.detection_count[field];
   count = 0;
-  const double cy = c.clip.interlaced ? 1.0 : 0.5;
   for (int k = 1; k < next_label; ++k) {
     const RegionStats& r = c.regions[k];
     if (r.count <= c.min_region) continue;
@@ -288,7 +287,7 @@ void RefProcessField(AnalysisContext& c, int parity) {
         const int w = c.difference[row * W + col];
         if (w > 0) {
           sx += (col + 0.5) * w;
-          sy += (row + cy) * w;
+          sy += (row + 0.5) * w;
           s += w;
         }
       }

@@ -367,24 +367,32 @@ TEST(ClassifyObject, DecisionTable) {
   struct Case {
     int pix;
     float sec, av1, cdeg;
+    float net;  // start to end [deg]
     const char* expected;
   };
   // Default settings: noise < 0.04 s, flash > 50 px, slow < 0.5 deg/s,
   // curve > 0.15 deg; context 0's maxdps 40.
   const Case cases[] = {
-      {0, 0.5f, 20, 0.05f, "__none"},
-      {30, 0.02f, 20, 0.05f, "__noise"},
-      {50, 0.02f, 20, 0.05f, "__noise"},     // flash needs more than 50
-      {51, 0.02f, 20, 0.05f, "__flash"},
-      {30, 0.04f, 20, 0.05f, "spo"},         // 0.04 s is long enough
-      {30, 0.5f, 20, 0.05f, "spo"},
-      {30, 0.5f, 45, 0.05f, "__fast"},
-      {30, 0.5f, 40, 0.05f, "spo"},          // fast needs more than 40
-      {30, 0.5f, 0.4f, 0.05f, "__slow"},
-      {30, 0.5f, -1, 0.05f, "__slow"},       // no velocity
-      {30, 0.5f, 20, 0.2f, "__curve"},
-      {30, 0.5f, 45, 0.2f, "__fast"},        // the first rule that holds
+      {0, 0.5f, 20, 0.05f, 10, "__none"},
+      {30, 0.02f, 20, 0.05f, 0.4f, "__noise"},
+      {50, 0.02f, 20, 0.05f, 0.4f, "__noise"},    // flash needs more than 50
+      {51, 0.02f, 20, 0.05f, 0.4f, "__flash"},
+      {30, 0.04f, 20, 0.05f, 0.8f, "spo"},        // 0.04 s is long enough
+      {30, 0.5f, 20, 0.05f, 10, "spo"},
+      {30, 0.5f, 45, 0.05f, 22, "__fast"},
+      {30, 0.5f, 40, 0.05f, 20, "spo"},           // fast needs more than 40
+      {30, 0.5f, 0.4f, 0.05f, 0.2f, "__slow"},
+      {30, 0.5f, -1, 0.05f, 0, "__slow"},         // no velocity
+      {30, 0.5f, 20, 0.2f, 10, "__curve"},
+      {30, 0.5f, 45, 0.2f, 22, "__fast"},         // the first rule that holds
+      // A fixed light: its first samples' jitter gives a start velocity
+      // above the limit, its net motion (0.06 deg/s) does not.
+      {30, 3.5f, 0.7f, 0.05f, 0.2f, "__slow"},
+      {30, 3.5f, 0.7f, 0.05f, 1.8f, "spo"},       // net 0.51 deg/s
+      {30, 0.5f, 45, 0.05f, 0.1f, "__fast"},      // fast still comes first
   };
+  // Pixels from start to end; the table's objects move 12.
+  constexpr float kMoved = 12;
   AnalysisContextAt(0).params.maxdps = 40;
   Table& objects = Tables().obj;
   for (const Case& k : cases) {
@@ -394,9 +402,38 @@ TEST(ClassifyObject, DecisionTable) {
     objects.SetFloat(row, obj::kSec, k.sec);
     objects.SetFloat(row, obj::kAv1, k.av1);
     objects.SetFloat(row, obj::kCdeg, k.cdeg);
+    // Along a meridian away from the pole: the net angle is the dec span.
+    objects.SetFloat(row, obj::kRa1, 30);
+    objects.SetFloat(row, obj::kDc1, 10);
+    objects.SetFloat(row, obj::kRa2, 30);
+    objects.SetFloat(row, obj::kDc2, 10 + k.net);
+    objects.SetFloat(row, obj::kX1, 100);
+    objects.SetFloat(row, obj::kY1, 50);
+    objects.SetFloat(row, obj::kX2, 100);
+    objects.SetFloat(row, obj::kY2, 50 + kMoved);
     ClassifyObject(objects, row);
     EXPECT_EQ(objects.Text(row, obj::kClass), k.expected)
-        << "pix " << k.pix << " sec " << k.sec << " av1 " << k.av1 << " cdeg " << k.cdeg;
+        << "pix " << k.pix << " sec " << k.sec << " av1 " << k.av1 << " cdeg " << k.cdeg
+        << " net " << k.net;
+  }
+  // A wide-angle lens: 0.8 deg/s over 0.13 s is 0.1 deg, yet under a pixel
+  // from start to end, a fixed light's jitter; one and a half is a motion.
+  for (const auto& [moved, expected] : {std::pair{0.4f, "__slow"}, std::pair{1.5f, "spo"}}) {
+    const int row = objects.AppendRow();
+    objects.SetInt(row, obj::kPix, 30);
+    objects.SetFloat(row, obj::kSec, 0.133f);
+    objects.SetFloat(row, obj::kAv1, 0.8f);
+    objects.SetFloat(row, obj::kCdeg, 0.05f);
+    objects.SetFloat(row, obj::kRa1, 30);
+    objects.SetFloat(row, obj::kDc1, 10);
+    objects.SetFloat(row, obj::kRa2, 30);
+    objects.SetFloat(row, obj::kDc2, 10.1f);
+    objects.SetFloat(row, obj::kX1, 100);
+    objects.SetFloat(row, obj::kY1, 50);
+    objects.SetFloat(row, obj::kX2, 100 + 0.6f * moved);
+    objects.SetFloat(row, obj::kY2, 50 + 0.8f * moved);
+    ClassifyObject(objects, row);
+    EXPECT_EQ(objects.Text(row, obj::kClass), expected) << "moved " << moved << " px";
   }
   AnalysisContextAt(0).params.maxdps = 49;
 }

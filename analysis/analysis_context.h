@@ -24,6 +24,7 @@
 #include "analysis/band_pool.h"
 #include "calib/camera_profile.h"
 #include "calib/star_match.h"
+#include "platform/file_replace.h"
 #include "replay/frame_formats.h"
 
 namespace mr4 {
@@ -239,6 +240,8 @@ struct AnalysisContext {
   std::array<double, kMaxFields> fit_angle{};
   double shower_ra = 0, shower_dec = 0;
   std::FILE* trail_log = nullptr;
+  // The trail log's file while it is written (trail_log is its stream).
+  std::unique_ptr<FileReplacement> trail_log_file;
   std::chrono::steady_clock::time_point run_start{};
   double elapsed_seconds = 0;  // run_start to the end of the reduction
 

@@ -78,52 +78,6 @@ void AppendFormat(std::string* out, const char* format, ...) {
   va_end(args);
 }
 
-// The temporary of a file: hidden, so the directory scan never takes it
-// for one of the clip's files.
-fs::path TemporaryPath(const fs::path& path) {
-  return path.parent_path() / ("." + path.filename().native() + ".tmp");
-}
-
-// A file written under its temporary name and renamed into place: until
-// Commit succeeds the file at `path` stays as it was, and a failed or
-// abandoned replacement leaves no temporary behind.
-class FileReplacement {
- public:
-  explicit FileReplacement(const fs::path& path)
-      : path_(path), partial_(TemporaryPath(path)), out_(std::fopen(partial_.c_str(), "wb")),
-        created_(out_ != nullptr) {}
-  ~FileReplacement() {
-    if (out_) std::fclose(out_);
-    // Only a temporary of our own: whatever blocked the name is not ours.
-    if (created_ && !committed_) {
-      std::error_code ec;
-      fs::remove(partial_, ec);
-    }
-  }
-  FileReplacement(const FileReplacement&) = delete;
-  FileReplacement& operator=(const FileReplacement&) = delete;
-
-  bool opened() const { return out_ != nullptr; }
-  // Writes `text`, closes and renames; false when any step fails.
-  bool Commit(const std::string& text) {
-    if (!out_) return false;
-    bool written = std::fwrite(text.data(), 1, text.size(), out_) == text.size();
-    written = std::fflush(out_) == 0 && written;
-    written = std::fclose(out_) == 0 && written;
-    out_ = nullptr;
-    std::error_code ec;
-    if (written) fs::rename(partial_, path_, ec);
-    committed_ = written && !ec;
-    return committed_;
-  }
-
- private:
-  fs::path path_, partial_;
-  std::FILE* out_;
-  bool created_;
-  bool committed_ = false;
-};
-
 void AppendSample(std::string* out, const Detection& d, const CameraProfile& photometry) {
   AppendFormat(out,
                "<mr2_fdata2 fno=\"%3d\" b=\"%3d\" bm=\"%6d\" Lsum=\"%10.1f\" "
@@ -345,7 +299,7 @@ bool WriteResultFile(AnalysisContext& c) {
   if (std::isnan(c.profile.ZeroPoint)) {
     levels = LevelsProfile(c.profile.maxl, c.profile.maxm, c.profile.minl);
   }
-  if (!file.Commit(ResultText(c, row, levels ? *levels : c.profile))) {
+  if (!file.Write(ResultText(c, row, levels ? *levels : c.profile)) || !file.Commit()) {
     ReportNotWritten(path);
     return false;
   }
@@ -362,7 +316,7 @@ bool RewriteResultFile(AnalysisContext& c, int clip_row) {
                     clips.Int(clip_row, clip::kMinLev));
   const fs::path path = ResultFilePath(clips, clip_row);
   FileReplacement file(path);
-  if (!file.Commit(ResultText(c, clip_row, *photometry))) {
+  if (!file.Write(ResultText(c, clip_row, *photometry)) || !file.Commit()) {
     ReportNotWritten(path);
     return false;
   }
@@ -414,8 +368,10 @@ bool EnsureClipTrail(AnalysisContext& c, int clip_row) {
 bool OpenTrailLog(AnalysisContext& c) {
   if (c.trail_log) CloseTrailLog(c);
   if (c.clip_row < 0) return false;
-  const fs::path path = TrailLogPath(Tables().clip, c.clip_row);
-  c.trail_log = std::fopen(TemporaryPath(path).c_str(), "wb");
+  c.trail_log_file =
+      std::make_unique<FileReplacement>(TrailLogPath(Tables().clip, c.clip_row));
+  c.trail_log = c.trail_log_file->stream();
+  if (!c.trail_log) c.trail_log_file.reset();
   return c.trail_log != nullptr;
 }
 
@@ -461,17 +417,10 @@ void WriteTrailLog(AnalysisContext& c, const char* format, ...) {
 
 void CloseTrailLog(AnalysisContext& c) {
   if (!c.trail_log) return;
-  bool written = std::ferror(c.trail_log) == 0;
-  written = std::fclose(c.trail_log) == 0 && written;
   c.trail_log = nullptr;
-  const fs::path path = TrailLogPath(Tables().clip, c.clip_row);
-  const fs::path partial = TemporaryPath(path);
-  std::error_code ec;
-  if (written) fs::rename(partial, path, ec);
-  if (!written || ec) {
-    fs::remove(partial, ec);
-    ShowError("Cannot open %s", path.c_str());
-  }
+  // A stream a test installed is the test's to close.
+  std::unique_ptr<FileReplacement> file = std::move(c.trail_log_file);
+  if (file && !file->Commit()) ShowError("Cannot open %s", file->target().c_str());
 }
 
 }  // namespace mr4

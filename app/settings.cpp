@@ -1,8 +1,5 @@
 #include "app/settings.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -16,6 +13,7 @@
 
 #include "base/error.h"
 #include "base/process_values.h"
+#include "platform/file_replace.h"
 #include "platform/system.h"
 
 namespace mr4 {
@@ -663,38 +661,27 @@ void ReadSettings() {
     std::vector<std::uint8_t> bytes(kSettingsBufferBytes);
     file.read(reinterpret_cast<char*>(bytes.data()), kSettingsBufferBytes);
     bytes.resize(static_cast<std::size_t>(file.gcount()));
-    DecodeSettings(bytes, store);
+    // A newer program's settings are not ours to overwrite with defaults.
+    if (DecodeSettings(bytes, store) == SettingsReadResult::kNewerVersion) {
+      KeepSettingsFileUnchanged();
+    }
   }
   FinishSettingsRead(store);
 }
 
-void WriteSettings() {
-  if (g_keep_file_unchanged) return;
-  std::vector<std::uint8_t> bytes = EncodeSettings(ProcessSettings());
-  std::filesystem::path path = HomeFile(kSettingsFileName);
-  std::filesystem::path temp = path;
-  temp += ".tmp";
-
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  bool ok = fd >= 0;
-  for (std::size_t done = 0; ok && done < bytes.size();) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  if (fd >= 0) {
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-  }
-  ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    if (fd >= 0) ::unlink(temp.c_str());
+bool WriteSettings() {
+  if (g_keep_file_unchanged) return true;
+  const std::vector<std::uint8_t> bytes = EncodeSettings(ProcessSettings());
+  if (!ReplaceFileContent(HomeFile(kSettingsFileName), {std::span<const std::uint8_t>(bytes)})) {
     ShowError("UE070: Cannot write %s", kSettingsFileName);
+    return false;
   }
+  return true;
 }
 
 void KeepSettingsFileUnchanged() { g_keep_file_unchanged = true; }
+
+bool SettingsFileKeptUnchanged() { return g_keep_file_unchanged; }
 
 std::string FormatSettingValue(const SettingItem& item) {
   char text[32];

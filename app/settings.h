@@ -248,13 +248,19 @@ std::vector<std::uint8_t> EncodeSettings(const SettingsStore& store);
 std::string FirstKeyBeyondWriteLimit(const SettingsStore& store);
 
 // Reads the home file "MR4_PARAM.MRA" into the process-wide parameters (a
-// missing file leaves the defaults), then FinishSettingsRead.
+// missing file leaves the defaults), then FinishSettingsRead. A file of a
+// newer version is kept as it is (KeepSettingsFileUnchanged): this run
+// works with the defaults and never writes them over it.
 void ReadSettings();
 
 // Writes the process-wide parameters to the home file "MR4_PARAM.MRA"
 // (through a temporary file renamed into place); "UE070: Cannot write %s"
-// when it cannot. Does nothing after KeepSettingsFileUnchanged.
-void WriteSettings();
+// and false when it cannot. Does nothing (true) after
+// KeepSettingsFileUnchanged.
+bool WriteSettings();
+
+// True after KeepSettingsFileUnchanged, until the next defaults.
+bool SettingsFileKeptUnchanged();
 
 // Makes WriteSettings leave the file alone for the rest of this run (a
 // command that was refused must not rewrite the file).

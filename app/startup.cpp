@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "astro/time_scales.h"
 #include "calib/star_catalogue.h"
+#include "platform/directory_lock.h"
 #include "platform/system.h"
 #include "replay/replay_thread.h"
 #include "tables/table_catalogue.h"
@@ -23,6 +24,10 @@ namespace mr4 {
 namespace {
 
 constexpr std::chrono::milliseconds kReplayEndLimit{3000};
+
+// The home's lock, held from start-up to the end of shut-down.
+DirectoryLock g_home_lock;
+bool g_home_in_use = false;
 
 // The credit window: three lines shown while start-up loads. Headless, its
 // lines go to stderr with --verbose only.
@@ -79,6 +84,19 @@ bool StartUp(const StartupOptions& options) {
   std::error_code ec;
   app.home = std::filesystem::current_path(ec);
   if (ec || app.home.native().size() > kHomeDirectoryMaxChars) app.home.clear();
+  // One program at a time in a home: a second one would read settings and
+  // tables the first is about to overwrite, and share its clips' files.
+  g_home_in_use = false;
+  if (!app.home.empty() &&
+      g_home_lock.Acquire(HomeFile(kHomeLockFileName), options.home_lock_wait) ==
+          DirectoryLock::Result::kHeld) {
+    ShowError("The home directory %s is in use by %s.\nOne program at a time can use a "
+              "home directory: try again when it has ended.",
+              app.home.c_str(), g_home_lock.holder().c_str());
+    g_home_in_use = true;
+    app.startup_aborted = true;
+    return false;
+  }
 
   // Step 5: the string store's first block.
   Strings().Prime();
@@ -143,35 +161,46 @@ bool StartUp(const StartupOptions& options) {
   return true;
 }
 
-void ShutDown() {
+bool HomeInUse() { return g_home_in_use; }
+
+bool SavePersistentTables() {
+  const AppState& app = App();
+  return app.home.empty() || WritePersistentTables(app.home);
+}
+
+bool ShutDown() {
   AppState& app = App();
+  bool saved = true;
   if (!app.startup_aborted) {
     // Step 22: ask the replay thread to end.
     if (ReplayThreadStarted()) ReplayThread().PostCommand(kReplayQuit);
     // Step 23: write the persistent tables. Step 24: free the tables.
-    if (!app.home.empty()) WritePersistentTables(app.home);
+    saved = SavePersistentTables();
     FreeTables();
     // Step 25: write the settings file.
-    WriteSettings();
+    saved = WriteSettings() && saved;
     // Step 26: wait for the replay thread, a few seconds at most: a thread
     // stuck in the media framework must not keep the program from ending.
     FinishReplayThread(kReplayEndLimit);
   }
-  // Step 27: free the leap-second table, the string store and the buffers.
+  // Step 27: free the leap-second table, the string store and the buffers;
+  // the home is free for the next program.
   FreeLeapSecondTable();
   Strings().FreeAll();
+  g_home_lock.Release();
+  return saved;
 }
 
 int RunApplication(const StartupOptions& options,
                    const std::function<int()>& main_window) {
-  if (!EnterHome(options)) return 1;
+  if (!EnterHome(options)) return kRunStartupAborted;
   if (!StartUp(options)) {
     ShutDown();
-    return 1;
+    return HomeInUse() ? kRunHomeInUse : kRunStartupAborted;
   }
-  int result = main_window();  // step 21
-  ShutDown();
-  return result;
+  const int result = main_window();  // step 21
+  const bool saved = ShutDown();
+  return result == 0 && !saved ? kRunNotSaved : result;
 }
 
 }  // namespace mr4

@@ -8,6 +8,7 @@
 #include "base/error.h"
 #include "base/process_values.h"
 #include "calib/camera_model.h"
+#include "platform/file_replace.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
 #include "tables/xml_record.h"
@@ -237,18 +238,7 @@ bool SaveProfileFile(const std::filesystem::path& file, const CameraProfile& pro
     StoreProfileToRecord(profile, temporary.table(), temporary.row());
     WriteElement(&text, kProfileElement, 0, temporary.table(), temporary.row(), true, true);
   }
-  std::filesystem::path partial = file;
-  partial += ".tmp";
-  std::FILE* out = std::fopen(partial.c_str(), "wb");
-  bool written = out != nullptr;
-  if (out) {
-    written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    written = std::fclose(out) == 0 && written;
-  }
-  std::error_code ec;
-  if (written) std::filesystem::rename(partial, file, ec);
-  if (!written || ec) {
-    std::filesystem::remove(partial, ec);
+  if (!ReplaceFileContent(file, text)) {
     ShowError("saveXML: cannot open %s", file.c_str());
     return false;
   }

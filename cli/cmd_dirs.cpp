@@ -1,12 +1,14 @@
 // `mr4 dirs`: the clip-directory table MR4_DIR.csv without the desktop
 // program: list its rows, add a directory, switch a row on or off, remove
-// one. The table is written at shut-down, as the program always does.
+// one. A change is written at once (and again at shut-down, as the program
+// always writes the table), so that the rows printed are the rows on disk.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "app/startup.h"
 #include "base/process_values.h"
 #include "cli/args.h"
 #include "cli/commands.h"
@@ -42,6 +44,16 @@ int ListDirs() {
                 profile.c_str(), std::string(dirs.Text(r, dir::kSaveDir)).c_str());
   }
   return kExitOk;
+}
+
+// Writes a changed table, then lists it; a table that could not be written
+// is said (its message names the file), not listed as if kept.
+int SaveAndList(const CommandContext& context) {
+  if (!SavePersistentTables()) {
+    std::fprintf(stderr, "mr4 %s: the change was not saved\n", context.name.c_str());
+    return kExitSomeFailed;
+  }
+  return ListDirs();
 }
 
 // The table row of listed row `text` (from 1), or -1 after the message.
@@ -106,7 +118,7 @@ int AddDir(const CommandContext& context, const ParsedArgs& parsed) {
   dirs.SetText(row, dir::kProfile, profile);
   dirs.SetText(row, dir::kSaveDir, save_dir);
   dirs.SetUint(row, dir::kYmd, parsed.Has("--ymd") ? 1 : 0);
-  return ListDirs();
+  return SaveAndList(context);
 }
 
 }  // namespace
@@ -139,14 +151,14 @@ int RunDirs(const CommandContext& context, std::span<const std::string> args) {
     int row = -1;
     if (int e = RowOf(context, words[1], &row)) return e;
     Tables().dir.SetUint(row, dir::kUse, words[2] == "on" ? 1 : 0);
-    return ListDirs();
+    return SaveAndList(context);
   }
   if (action == "remove") {
     if (words.size() != 2) return UsageError(context, "usage: dirs remove N");
     int row = -1;
     if (int e = RowOf(context, words[1], &row)) return e;
     Tables().dir.DeleteRow(row);
-    return ListDirs();
+    return SaveAndList(context);
   }
   return UsageError(context, "unknown action '" + action + "' (list, add, use, remove)");
 }

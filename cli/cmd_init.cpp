@@ -1,8 +1,12 @@
 // `mr4 init [DIR]`: makes a home directory with PROF/ and the shipped data
 // files (the leap-second table, the shower catalogue and whatever else the
 // program ships), never overwriting a file that is already there.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -10,6 +14,7 @@
 #include "base/shipped_data.h"
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "platform/file_replace.h"
 
 namespace mr4::cli {
 namespace {
@@ -35,8 +40,13 @@ bool IsShippedDataFile(const fs::directory_entry& entry) {
 // Copies through a temporary file, so that an interrupted copy never
 // leaves a cut catalogue behind.
 bool CopyInto(const fs::path& from, const fs::path& to, std::string* error) {
-  fs::path temporary = to;
-  temporary += ".tmp";
+  fs::path temporary;
+  const int fd = CreateTemporaryBeside(to, &temporary);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
   std::error_code ec;
   fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, ec);
   if (!ec) fs::rename(temporary, to, ec);

@@ -76,6 +76,21 @@ int RunSettings(const CommandContext& context, std::span<const std::string> args
     return UsageError(context, "the values are too long for MR4_PARAM.MRA (its records "
                            "would pass the write limit at '" + beyond + "')");
   }
+  if (!changes.empty()) {
+    // A newer program's file is kept as it is: nothing set here would last.
+    if (SettingsFileKeptUnchanged()) {
+      std::fprintf(stderr, "mr4 %s: %s belongs to a newer version of the program; it is "
+                           "kept as it is and nothing was set\n",
+                   context.name.c_str(), kSettingsFileName);
+      return kExitSomeFailed;
+    }
+    // Written now, so that success is only said of values on disk.
+    if (!WriteSettings()) {
+      KeepSettingsFileUnchanged();
+      std::fprintf(stderr, "mr4 %s: nothing was set\n", context.name.c_str());
+      return kExitSomeFailed;
+    }
+  }
   for (const Change& change : changes) {
     bool listed = false;
     for (const SettingItem* item : shown) listed = listed || item == change.item;

@@ -2,8 +2,10 @@
 //
 // Each command is one function in its own cmd_*.cpp, listed in the table in
 // commands.cpp. Exit status: 0 success, 1 usage error, 2 some clips failed
-// (a failed calibration among them), 3 a question was declined (without
-// --yes) and so something was not done, 99 fatal error.
+// (a failed calibration or a file that could not be written among them), 3
+// a question was declined (without --yes) and so something was not done, 4
+// the home in use by another program (kRunHomeInUse of app/startup.h), 99
+// fatal error.
 #pragma once
 
 #include <span>

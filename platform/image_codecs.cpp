@@ -1,17 +1,16 @@
 #include "platform/image_codecs.h"
 
-#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <turbojpeg.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/file_replace.h"
 
 namespace mr4 {
 namespace {
@@ -194,35 +193,11 @@ ImageStatus WritePng(const std::filesystem::path& path,
 ImageStatus WriteFileReplacing(
     const std::filesystem::path& path,
     std::initializer_list<std::span<const std::uint8_t>> parts) {
-  std::filesystem::path dir = path.parent_path();
-  if (dir.empty()) dir = ".";
-  std::string temp =
-      (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return ImageStatus::kCannotOpen;
-  bool ok = ::fchmod(fd, 0644) == 0;
-  for (std::span<const std::uint8_t> part : parts) {
-    const std::uint8_t* p = part.data();
-    std::size_t left = part.size();
-    while (ok && left > 0) {
-      const ssize_t n = ::write(fd, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-        break;
-      }
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    std::remove(temp.c_str());
-    return ImageStatus::kWriteFailed;
-  }
-  return ImageStatus::kOk;
+  FileReplacement file(path);
+  if (!file.opened()) return ImageStatus::kCannotOpen;
+  bool ok = true;
+  for (std::span<const std::uint8_t> part : parts) ok = ok && file.Write(part);
+  return ok && file.Commit() ? ImageStatus::kOk : ImageStatus::kWriteFailed;
 }
 
 }  // namespace mr4

@@ -62,9 +62,8 @@ ImageStatus WritePng(const std::filesystem::path& path,
                      std::span<const std::uint8_t> pixels, int width,
                      int height);
 
-// Writes the parts one after the other to a temporary file next to `path`
-// and renames it into place; on failure removes the temporary file and
-// leaves `path` as it was.
+// Writes the parts one after the other as the new content of `path`
+// (platform/file_replace.h); on failure `path` stays as it was.
 ImageStatus WriteFileReplacing(
     const std::filesystem::path& path,
     std::initializer_list<std::span<const std::uint8_t>> parts);

@@ -1,7 +1,5 @@
 #include "tables/table.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <system_error>
 
 #include "base/error.h"
+#include "platform/file_replace.h"
 #include "tables/cell_text.h"
 
 namespace mr4 {
@@ -270,11 +269,20 @@ namespace {
 // becomes LF, then lines are taken as by fgets into a buffer of
 // kFileLineMaxBytes + 1, so a longer line is split and its rest read as a
 // further line. A line ends at a NUL byte as well.
+//
+// In a file without any LF, a CR ends a line: a file saved with the old
+// Macintosh line ends would otherwise read as its header line alone, and
+// be written back so.
 class LineReader {
  public:
   explicit LineReader(std::string_view bytes) {
+    const bool cr_lines = bytes.find('\n') == std::string_view::npos;
     text_.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\r' && cr_lines) {
+        text_.push_back('\n');
+        continue;
+      }
       if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
       text_.push_back(bytes[i]);
     }
@@ -454,22 +462,7 @@ std::string Table::FormatText() const {
 }
 
 bool Table::WriteFile(const std::filesystem::path& path) const {
-  const std::string text = FormatText();
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  std::FILE* f = std::fopen(temporary.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fflush(f) == 0 && ok;
-  ok = ::fsync(fileno(f)) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temporary, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(temporary, ec);
-    return false;
-  }
-  return true;
+  return ReplaceFileContent(path, FormatText());
 }
 
 std::string TableTextProblem(std::string_view text) {

@@ -347,17 +347,25 @@ void LoadShowerCatalogue(const std::filesystem::path& home, std::string_view cat
   table.SetFloat(spo, shower::kDR, 0.0f);
 }
 
-void WritePersistentTables(const std::filesystem::path& home) {
+bool WritePersistentTables(const std::filesystem::path& home) {
   ProcessTables& t = Tables();
+  std::vector<int> restored;
   for (const ProcessTables::HeldProfile& held : t.held_profiles) {
     if (held.row >= t.dir.count() || !t.dir.Exists(held.row)) continue;
     if (t.dir.Text(held.row, dir::kDir) != held.dir) continue;
     if (!t.dir.Text(held.row, dir::kProfile).empty()) continue;
     t.dir.SetText(held.row, dir::kProfile, held.profile);
+    restored.push_back(held.row);
   }
-  t.held_profiles.clear();
-  t.eclass.WriteFile(home / kEclassFileName);
-  t.dir.WriteFile(home / kDirFileName);
+  bool all = true;
+  for (const auto& [table, name] : {std::pair{&t.eclass, kEclassFileName},
+                                    std::pair{&t.dir, kDirFileName}}) {
+    if (table->WriteFile(home / name)) continue;
+    ShowError("Cannot write %s", (home / name).c_str());
+    all = false;
+  }
+  for (int row : restored) t.dir.SetText(row, dir::kProfile, "");
+  return all;
 }
 
 void FreeTables() {

@@ -167,10 +167,11 @@ void HoldMissingProfiles(const std::function<bool(std::string_view)>& profile_ex
 // row 0 becomes the sporadic entry ("*" 1, "code" and "name" "spo").
 void LoadShowerCatalogue(const std::filesystem::path& home, std::string_view catalog);
 
-// Step 23: puts held profiles back into rows that still name the same
-// directory and have no profile, then writes "MR4_EClass.csv" and
-// "MR4_DIR.csv" into `home`.
-void WritePersistentTables(const std::filesystem::path& home);
+// Step 23: writes "MR4_EClass.csv" and "MR4_DIR.csv" into `home`, the
+// held profiles back in the rows that still name the same directory and
+// have no profile (in the file only: they stay held for the run). False
+// after "Cannot write %s" for a file that could not be written.
+bool WritePersistentTables(const std::filesystem::path& home);
 
 // Step 24: frees the extra-class, clip-directory, object, shower and clip
 // tables. Step 27 frees the leap-second table with FreeLeapSecondTable.

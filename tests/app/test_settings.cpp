@@ -680,7 +680,9 @@ TEST_F(SettingsHomeTest, WriteThenReadGivesTheValuesBack) {
   ColumnLayouts()[0].entries[3].width = 77;
   WriteSettings();
   EXPECT_TRUE(std::filesystem::exists(home_ / "MR4_PARAM.MRA"));
-  EXPECT_FALSE(std::filesystem::exists(home_ / "MR4_PARAM.MRA.tmp"));
+  for (const auto& entry : std::filesystem::directory_iterator(home_)) {
+    EXPECT_EQ(entry.path().filename(), "MR4_PARAM.MRA");  // no temporary left
+  }
   EXPECT_EQ(FileBytes(), EncodeSettings(ProcessSettings()));
 
   ApplyDefaultSettings();
@@ -710,11 +712,27 @@ TEST_F(SettingsHomeTest, KeptFileIsNotRewritten) {
   EXPECT_EQ(FileBytes(), EncodeSettings(ProcessSettings()));
 }
 
+// A newer program's file: this run keeps the defaults and never writes
+// them over it.
+TEST_F(SettingsHomeTest, NewerVersionFileIsNeverOverwritten) {
+  ScriptedUi ui;
+  ScopedUi scoped(ui);
+  const Bytes newer = Join({IntRecord("VERSION", 600), IntRecord("gPAN", 2)});
+  std::ofstream(home_ / "MR4_PARAM.MRA", std::ios::binary)
+      .write(reinterpret_cast<const char*>(newer.data()), newer.size());
+  ReadSettings();
+  EXPECT_EQ(AppSettings().gPAN, 4);
+  EXPECT_TRUE(SettingsFileKeptUnchanged());
+  AppSettings().outdir = "/changed";
+  EXPECT_TRUE(WriteSettings());
+  EXPECT_EQ(FileBytes(), newer);
+}
+
 TEST_F(SettingsHomeTest, UnwritableHomeShowsTheMessage) {
   ScriptedUi ui;
   ScopedUi scoped(ui);
   App().home = home_ / "missing";
-  WriteSettings();
+  EXPECT_FALSE(WriteSettings());
   auto shown = ui.messages();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "UE070: Cannot write MR4_PARAM.MRA");

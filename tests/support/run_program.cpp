@@ -3,7 +3,10 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +47,65 @@ ProgramResult RunMr4(const std::vector<std::string>& args) {
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   result.out = ReadFileBytes(out);
   result.err = ReadFileBytes(err);
+  return result;
+}
+
+ProgramResult RunMr4(const std::vector<std::string>& args, const RunOptions& options) {
+  if (!options.file_size_limit) return RunMr4(args);
+  std::vector<std::string> argv_text{MR4_PROGRAM};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ProgramResult result;
+  int out[2], err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    result.err = "cannot make pipes";
+    return result;
+  }
+  const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls until exec. An ignored SIGXFSZ stays
+    // ignored in the program: the write fails instead of ending it.
+    ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int in = ::open("/dev/null", O_RDONLY);
+    ::dup2(in, 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::execve(argv[0], argv.data(), environ);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  if (pid < 0) {
+    ::close(out[0]);
+    ::close(err[0]);
+    result.err = "cannot start " + argv_text[0];
+    return result;
+  }
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* texts[2] = {&result.out, &result.err};
+  int open_pipes = 2;
+  while (open_pipes > 0) {
+    if (::poll(fds, 2, -1) < 0) break;
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fds[k].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        texts[k]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[k].fd);
+        fds[k].fd = -1;
+        --open_pipes;
+      }
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   return result;
 }
 

@@ -2,7 +2,9 @@
 // commands on a temporary home directory.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,14 @@ struct ProgramResult {
 // Runs the program MR4_PROGRAM with `args` (no shell involved) and standard
 // input closed.
 ProgramResult RunMr4(const std::vector<std::string>& args);
+
+struct RunOptions {
+  // The largest file the program may write, in bytes: a write beyond it
+  // fails (EFBIG), as on a full disk. Its output comes through pipes, which
+  // the limit does not reach.
+  std::optional<std::uint64_t> file_size_limit;
+};
+ProgramResult RunMr4(const std::vector<std::string>& args, const RunOptions& options);
 
 // A fresh home directory made by `mr4 init` (PROF/, the leap-second table
 // and the other shipped data files), removed when the object goes. A home

@@ -226,6 +226,8 @@ TEST(TableFile, Reading) {
        {"0|||0.000000"}},
       {"a lone CR stays in the text", &kSmall, "h\r\n101,1,_a\rb\r\n",
        {"1|a\rb||0.000000"}},
+      {"CR line ends in a file without LF", &kSmall, "h\r101,1,_a,_b,2.5\r101,0,_c\r",
+       {"1|a|b|2.500000", "0|c||0.000000"}},
       {"UTF-8 bytes are kept as they are", &kSmall,
        "h\r\n101,1,_K\xc3\xb6ln,_\xe6\x9d\xb1\r\n",
        {"1|K\xc3\xb6ln|\xe6\x9d\xb1|0.000000"}},

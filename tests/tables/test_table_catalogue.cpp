@@ -189,7 +189,8 @@ TEST(TableCatalogue, MissingProfileIsNotUsedButKept) {
   EXPECT_EQ(dirs.Text(0, dir::kProfile), "");  // not used in this run
   EXPECT_EQ(dirs.Text(1, dir::kProfile), "here.xml");
   dirs.SetText(2, dir::kDir, "/clips/other");  // another directory now
-  WritePersistentTables(home.path);
+  EXPECT_TRUE(WritePersistentTables(home.path));
+  EXPECT_EQ(dirs.Text(0, dir::kProfile), "");  // still held for the run
   EXPECT_EQ(home.Read("MR4_DIR.csv"),
             "_Version,_use,_dir,_profile,_save dir,_+ymd,_+command\r\n"
             "101,1,_/clips/a,_gone.xml,_,0,_\r\n"

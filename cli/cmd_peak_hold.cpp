@@ -70,6 +70,7 @@ int RunPeakHold(const CommandContext& context, std::span<const std::string> args
       std::printf("clip %s has no video to replay\n", name.c_str());
       return kExitSomeFailed;
     case PeakHoldStatus::kNotWritten:
+    case PeakHoldStatus::kNoFrames:
       return kExitSomeFailed;
   }
   return kExitSomeFailed;

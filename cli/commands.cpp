@@ -219,7 +219,9 @@ const Command kCommands[] = {
      "\n"
      "In every clip directory in use, removes the empty sub-folders whose\n"
      "names begin with '20' (one level per run: a folder emptied by this run\n"
-     "goes in the next) and deletes the files named 'Thumb.db' on the way.\n"
+     "goes in the next) and deletes the files named 'Thumb.db' on the way,\n"
+     "and the hidden '.NAME.mr4part-*' files a killed move or analysis left\n"
+     "there and in the save directories.\n"
      "Only empty folders are removed; links are not followed; the clip\n"
      "directory itself stays. Prints 'deleted N directories , M files'.\n",
      RunClean},

@@ -20,6 +20,7 @@
 #include "clips/clip_files.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
+#include "platform/file_replace.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "replay/replay_thread.h"
@@ -33,7 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kTrashFolder[] = "Trash";
-constexpr char kTemporaryMark[] = ".mr4part-";
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -95,15 +95,13 @@ fs::path CopyToTemporary(const fs::path& from, const fs::path& folder,
     ::close(in);
     return {};
   }
-  std::string pattern =
-      (folder / ("." + from.filename().native() + kTemporaryMark + "XXXXXX")).native();
-  const int out = ::mkostemp(pattern.data(), O_CLOEXEC);
+  fs::path temporary;
+  const int out = CreateTemporaryBeside(folder / from.filename(), &temporary);
   if (out < 0) {
     *error = ErrnoText(errno);
     ::close(in);
     return {};
   }
-  const fs::path temporary(pattern);
   bool ok = true;
   std::vector<char> buffer(1 << 20);
   std::uint64_t copied = 0;
@@ -163,11 +161,10 @@ void SyncDirectory(const fs::path& folder) {
   ::close(fd);
 }
 
-// Puts a complete copy of `from` at `to` (replacing only when `replace`);
-// the source stays. The target never exists half-written.
-Placed CopyInto(const fs::path& from, const fs::path& to, bool replace, std::string* error) {
-  const fs::path temporary = CopyToTemporary(from, to.parent_path(), error);
-  if (temporary.empty()) return Placed::kFailed;
+// Renames a complete temporary copy into place at `to` (replacing only
+// when `replace`); on failure the temporary is removed.
+Placed PlaceTemporary(const fs::path& temporary, const fs::path& to, bool replace,
+                      std::string* error) {
   Placed placed = Placed::kOk;
   if (replace) {
     if (::rename(temporary.c_str(), to.c_str()) != 0) {
@@ -185,6 +182,14 @@ Placed CopyInto(const fs::path& from, const fs::path& to, bool replace, std::str
   }
   SyncDirectory(to.parent_path());
   return Placed::kOk;
+}
+
+// Puts a complete copy of `from` at `to` (replacing only when `replace`);
+// the source stays. The target never exists half-written.
+Placed CopyInto(const fs::path& from, const fs::path& to, bool replace, std::string* error) {
+  const fs::path temporary = CopyToTemporary(from, to.parent_path(), error);
+  if (temporary.empty()) return Placed::kFailed;
+  return PlaceTemporary(temporary, to, replace, error);
 }
 
 // Moves `from` to `to`: a rename on one file system (atomic, replacing
@@ -255,6 +260,78 @@ bool StopRequested(const FileOpRun& run) {
   return run.stop != nullptr && run.stop->load();
 }
 
+// One file of a clip on its way: where it goes, whether it replaces a file
+// there (the user agreed), and its temporary copy while it has one.
+struct ClipFileMove {
+  fs::path file, target;
+  bool replace = false;
+  std::uint64_t bytes = 0;
+  fs::path temporary;
+};
+
+// Asks the overwrite question unless the run's answer is known; false on
+// Cancel.
+bool OverwriteAgreed(const fs::path& target, FileOpRun& run) {
+  if (run.overwrite_all) return true;
+  char text[kMessageMaxChars + 1];
+  std::snprintf(text, sizeof text, "Destination file already exists overwrite?\n%s",
+                target.c_str());
+  if (!CurrentUi().AskOkCancel(kMessageCaption, text)) return false;
+  run.overwrite_all = true;
+  return true;
+}
+
+// The copies of one clip, all or none: every file is copied to a temporary
+// in the destination first (a full disk fails here, before any file is
+// placed), then each is renamed into place and, for a move, its source
+// removed. Returns false on Cancel.
+bool CopyClipAsAWhole(std::vector<ClipFileMove>& moves, bool copy, FileOpRun& run) {
+  const char* verb = copy ? "copy" : "move";
+  for (ClipFileMove& m : moves) {
+    std::string error;
+    m.temporary = CopyToTemporary(m.file, m.target.parent_path(), &error);
+    if (!m.temporary.empty()) continue;
+    for (const ClipFileMove& made : moves) {
+      if (!made.temporary.empty()) ::unlink(made.temporary.c_str());
+    }
+    ShowError("Cannot %s %s to %s: %s\n(none of the clip's %d files were %s)", verb,
+              m.file.c_str(), m.target.c_str(), error.c_str(), static_cast<int>(moves.size()),
+              copy ? "copied" : "moved");
+    run.failures += static_cast<int>(moves.size());
+    return true;
+  }
+  for (std::size_t i = 0; i < moves.size(); ++i) {
+    ClipFileMove& m = moves[i];
+    std::string error;
+    Placed placed = PlaceTemporary(m.temporary, m.target, m.replace, &error);
+    if (placed == Placed::kExists) {
+      // The name was taken since the look.
+      if (!OverwriteAgreed(m.target, run)) {
+        for (std::size_t j = i + 1; j < moves.size(); ++j) ::unlink(moves[j].temporary.c_str());
+        return false;
+      }
+      m.temporary = CopyToTemporary(m.file, m.target.parent_path(), &error);
+      placed = m.temporary.empty() ? Placed::kFailed
+                                   : PlaceTemporary(m.temporary, m.target, true, &error);
+    }
+    if (placed != Placed::kOk) {
+      ShowError("Cannot %s %s to %s: %s", verb, m.file.c_str(), m.target.c_str(),
+                error.c_str());
+      ++run.failures;
+      continue;
+    }
+    if (!copy && ::unlink(m.file.c_str()) != 0) {
+      ShowError("Cannot move %s to %s: copied, but the source could not be removed: %s",
+                m.file.c_str(), m.target.c_str(), ErrnoText(errno).c_str());
+      ++run.failures;
+      continue;
+    }
+    ++run.files;
+    run.bytes += m.bytes;
+  }
+  return true;
+}
+
 int MoveOrCopyClip(int row, const fs::path& destination, bool copy, FileOpRun& run) {
   const Table& clips = Tables().clip;
   const fs::path directory(clips.Text(row, clip::kDirectory));
@@ -266,46 +343,62 @@ int MoveOrCopyClip(int row, const fs::path& destination, bool copy, FileOpRun& r
     run.skipped += static_cast<int>(files.size());
     return 1;
   }
+  const int failures_before = run.failures;
   bool all = true;
+  // The questions first: Cancel leaves the whole clip where it was.
+  std::vector<ClipFileMove> moves;
   for (const fs::path& file : files) {
-    const fs::path target = destination / file.filename();
-    if (SameFile(file, target)) {
-      ShowError("%s and %s are the same file: not %s", file.c_str(), target.c_str(),
+    ClipFileMove m{file, destination / file.filename()};
+    if (SameFile(file, m.target)) {
+      ShowError("%s and %s are the same file: not %s", file.c_str(), m.target.c_str(),
                 copy ? "copied" : "moved");
       ++run.skipped;
       all = false;
       continue;
     }
-    const std::uint64_t bytes = FileBytes(file);
-    bool replace = false;
-    std::string error;
-    Placed placed = Placed::kExists;
-    // A second round when the name was taken between the look and the move.
-    for (int round = 0; round < 2 && placed == Placed::kExists; ++round) {
-      if (NameTaken(target) || round > 0) {
-        if (!run.overwrite_all) {
-          char text[kMessageMaxChars + 1];
-          std::snprintf(text, sizeof text, "Destination file already exists overwrite?\n%s",
-                        target.c_str());
-          if (!CurrentUi().AskOkCancel(kMessageCaption, text)) return 0;
-          run.overwrite_all = true;
-        }
-        replace = true;
-      }
-      placed = copy ? CopyInto(file, target, replace, &error)
-                    : MoveInto(file, target, replace, &error);
+    if (NameTaken(m.target)) {
+      if (!OverwriteAgreed(m.target, run)) return 0;
+      m.replace = true;
     }
-    if (placed != Placed::kOk) {
-      ShowError("Cannot %s %s to %s: %s", copy ? "copy" : "move", file.c_str(),
-                target.c_str(), error.c_str());
-      ++run.failures;
-      all = false;
+    m.bytes = FileBytes(file);
+    moves.push_back(std::move(m));
+  }
+  // A move on one file system renames each file (atomic); the files that
+  // must cross to another file system are copied as a whole.
+  std::vector<ClipFileMove> copies;
+  for (ClipFileMove& m : moves) {
+    if (copy) {
+      copies.push_back(std::move(m));
       continue;
     }
-    ++run.files;
-    run.bytes += bytes;
+    int e = 0;
+    Placed placed = Placed::kFailed;
+    if (m.replace) {
+      placed = ::rename(m.file.c_str(), m.target.c_str()) == 0 ? Placed::kOk : Placed::kFailed;
+      if (placed == Placed::kFailed) e = errno;
+    } else {
+      placed = RenameNoReplace(m.file, m.target, &e);
+      if (placed == Placed::kExists) {
+        // The name was taken since the look.
+        if (!OverwriteAgreed(m.target, run)) return 0;
+        m.replace = true;
+        placed = ::rename(m.file.c_str(), m.target.c_str()) == 0 ? Placed::kOk : Placed::kFailed;
+        if (placed == Placed::kFailed) e = errno;
+      }
+    }
+    if (placed == Placed::kOk) {
+      ++run.files;
+      run.bytes += m.bytes;
+    } else if (e == EXDEV) {
+      copies.push_back(std::move(m));
+    } else {
+      ShowError("Cannot move %s to %s: %s", m.file.c_str(), m.target.c_str(),
+                ErrnoText(e).c_str());
+      ++run.failures;
+    }
   }
-  if (all) ++run.clips;
+  if (!copies.empty() && !CopyClipAsAWhole(copies, copy, run)) return 0;
+  if (all && run.failures == failures_before) ++run.clips;
   return 1;
 }
 
@@ -335,20 +428,27 @@ void DeleteClipObjects(int row) {
   clips.SetInt(row, clip::kOline, -1);
 }
 
-// One level of cleaning; true when `directory` itself was removed.
-bool CleanLevel(const fs::path& directory, bool keep_self, CleaningResult& result) {
+// One level of cleaning; true when `directory` itself was removed. The
+// temporaries a killed move or analysis left go on the way; empty dated
+// folders only with `remove_folders`.
+bool CleanLevel(const fs::path& directory, bool keep_self, bool remove_folders,
+                CleaningResult& result) {
   int entries = 0;
   std::error_code ec;
   fs::directory_iterator it(directory, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().native();
-    if (name.empty() || name[0] == '.') continue;
     const fs::path path = directory / name;
     std::error_code type_ec;
     // Never through a link: a linked folder is an entry, not a subfolder.
     const fs::file_status status = it->symlink_status(type_ec);
+    if (IsLeftoverTemporary(name) && fs::is_regular_file(status)) {
+      if (::unlink(path.c_str()) == 0) ++result.files;
+      continue;
+    }
+    if (name.empty() || name[0] == '.') continue;
     if (fs::is_directory(status)) {
-      CleanLevel(path, false, result);
+      CleanLevel(path, false, remove_folders, result);
       ++entries;  // removed or not, it was an entry of this listing
     } else if (fs::is_regular_file(status) && name == "Thumb.db" &&
                ::unlink(path.c_str()) == 0) {
@@ -357,7 +457,7 @@ bool CleanLevel(const fs::path& directory, bool keep_self, CleaningResult& resul
       ++entries;
     }
   }
-  if (keep_self || entries != 0) return false;
+  if (keep_self || !remove_folders || entries != 0) return false;
   if (directory.filename().native().rfind("20", 0) != 0) return false;
   // rmdir removes only an empty directory (hidden names keep it).
   if (::rmdir(directory.c_str()) != 0) return false;
@@ -506,17 +606,20 @@ bool MoveCheckedClips(FileOpRun& run) {
   Ui& ui = CurrentUi();
   Table& dirs = Tables().dir;
   Table& clips = Tables().clip;
+  // Rows whose save directory is missing or absent move nothing now. The
+  // setting itself stays: an unmounted drive must not lose it.
+  std::vector<bool> saving(static_cast<std::size_t>(dirs.count()), false);
   for (int r = 0; r < dirs.count(); ++r) {
     if (!dirs.Exists(r) || dirs.Uint(r, dir::kUse) == 0) continue;
     const fs::path save(dirs.Text(r, dir::kSaveDir));
     std::error_code ec;
-    if (save.empty() || !fs::is_directory(save, ec)) dirs.SetText(r, dir::kSaveDir, "");
+    saving[static_cast<std::size_t>(r)] = !save.empty() && fs::is_directory(save, ec);
   }
   int count = 0;
   for (int r = clips.count() - 1; r >= 0; --r) {
     if (!Checked(r)) continue;
     const int dir_row = DirectoryRowAt(clips.Int(r, clip::kDirline));
-    if (dir_row >= 0 && !dirs.Text(dir_row, dir::kSaveDir).empty()) {
+    if (dir_row >= 0 && saving[static_cast<std::size_t>(dir_row)]) {
       ++count;
     } else {
       clips.SetInt(r, clip::kCheck, 0);
@@ -766,7 +869,7 @@ bool DeleteListedResults(const std::vector<int>& rows, FileOpRun& run) {
 
 CleaningResult CleanDirectory(const fs::path& directory) {
   CleaningResult result;
-  CleanLevel(directory, true, result);
+  CleanLevel(directory, true, true, result);
   return result;
 }
 
@@ -780,6 +883,15 @@ CleaningResult CleanClipDirectories() {
     const CleaningResult one = CleanDirectory(directory);
     total.directories += one.directories;
     total.files += one.files;
+    // A move into the save directory that was killed left its temporaries
+    // there; its dated folders are the filed clips' and stay.
+    const fs::path save(dirs.Text(r, dir::kSaveDir));
+    std::error_code ec;
+    if (!save.empty() && fs::is_directory(save, ec)) {
+      CleaningResult saved;
+      CleanLevel(save, true, false, saved);
+      total.files += saved.files;
+    }
   }
   char text[96];
   std::snprintf(text, sizeof text, "deleted %d directories , %d files", total.directories,

@@ -145,6 +145,9 @@ bool DeleteListedResults(const std::vector<int>& rows, FileOpRun& run);
 // sub-folders (names beginning with "20"; one level per run; "Thumb.db"
 // files deleted on the way). Only empty directories are removed (rmdir),
 // symbolic links are never followed, and the row's own directory stays.
+// The temporaries of a move or an analysis that was killed (hidden names
+// with ".mr4part-") are deleted too, there and in the row's save directory
+// (whose folders stay); they count among the files.
 struct CleaningResult {
   int directories = 0;
   int files = 0;

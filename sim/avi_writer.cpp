@@ -40,9 +40,7 @@ int AviBytesPerPixel(AviPixelFormat format) {
   return 0;
 }
 
-AviWriter::~AviWriter() {
-  if (file_) Close();
-}
+AviWriter::~AviWriter() = default;
 
 bool AviWriter::Fail(const std::string& what) {
   error_ = what;
@@ -51,7 +49,7 @@ bool AviWriter::Fail(const std::string& what) {
 }
 
 bool AviWriter::Put(const void* data, std::size_t n) {
-  if (n > 0 && std::fwrite(data, 1, n, file_.get()) != n) {
+  if (n > 0 && std::fwrite(data, 1, n, file_->stream()) != n) {
     return Fail("cannot write the file");
   }
   offset_ += static_cast<std::int64_t>(n);
@@ -69,7 +67,7 @@ bool AviWriter::PutU32(std::uint32_t v) {
 bool AviWriter::PutId(const char* id) { return Put(id, 4); }
 
 bool AviWriter::PatchU32(std::int64_t offset, std::uint32_t v) {
-  std::FILE* f = file_.get();
+  std::FILE* f = file_->stream();
   const std::int64_t end = offset_;
   if (::fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0) {
     return Fail("cannot seek");
@@ -118,8 +116,8 @@ bool AviWriter::Open(const std::filesystem::path& path,
     record_bytes_ = image_bytes_ + 8 + (image_bytes_ & 1);
   }
 
-  file_.reset(std::fopen(path.c_str(), "wb"));
-  if (!file_) return Fail("cannot create " + path.string());
+  file_ = std::make_unique<FileReplacement>(path, false);
+  if (!file_->opened()) return Fail("cannot create " + path.string());
 
   const auto image = static_cast<std::uint32_t>(image_bytes_);
   const auto record = static_cast<std::uint32_t>(record_bytes_);
@@ -268,11 +266,9 @@ bool AviWriter::Close() {
   if (!file_) return false;
   const auto frames = static_cast<std::uint32_t>(frames_);
   if (!EndPart() || !PatchU32(48, frames) || !PatchU32(140, frames)) return false;
-  std::FILE* f = file_.release();
-  if (std::fclose(f) != 0) {
-    error_ = "cannot close the file";
-    return false;
-  }
+  if (!file_->Finish()) return Fail("cannot write the file");
+  if (!file_->Place()) return Fail("cannot put the file at " + file_->target().string());
+  file_.reset();
   return true;
 }
 

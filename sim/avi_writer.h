@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_replace.h"
+
 namespace mr4 {
 
 enum class AviPixelFormat { kYuy2, kUyvy, kDib8, kDib16, kDib24, kDib32 };
@@ -62,16 +64,19 @@ int AviBytesPerPixel(AviPixelFormat format);
 class AviWriter {
  public:
   AviWriter() = default;
-  ~AviWriter();  // closes the file if still open (errors are then lost)
+  ~AviWriter();  // a file not closed is abandoned: nothing is left at its path
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Creates `path` (replacing it) and writes the header. False with error()
-  // filled for invalid options or a file that cannot be created.
+  // Starts `path` and writes the header. The file is written under a
+  // temporary name and takes its path only when Close succeeds, so a failed
+  // write (a full disk) never leaves a cut or empty clip there. False with
+  // error() filled for invalid options or a file that cannot be created.
   bool Open(const std::filesystem::path& path, const AviWriterOptions& options);
   // Appends one frame of exactly ImageBytes() bytes.
   bool WriteFrame(std::span<const std::uint8_t> pixels);
-  // Writes the index, fills in the sizes and the frame count, closes.
+  // Writes the index, fills in the sizes and the frame count, closes and
+  // puts the file at its path.
   bool Close();
 
   std::int64_t ImageBytes() const { return image_bytes_; }
@@ -79,9 +84,6 @@ class AviWriter {
   const std::string& error() const { return error_; }
 
  private:
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
   bool Fail(const std::string& what);
   bool Put(const void* data, std::size_t n);
   bool PutU32(std::uint32_t v);
@@ -90,7 +92,7 @@ class AviWriter {
   bool BeginPart(bool first);
   bool EndPart();
 
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::unique_ptr<FileReplacement> file_;
   AviWriterOptions options_;
   std::string error_;
   std::int64_t image_bytes_ = 0;

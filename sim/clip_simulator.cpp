@@ -14,6 +14,7 @@
 #include "base/shipped_data.h"
 #include "calib/camera_model.h"
 #include "calib/still_image.h"
+#include "platform/file_replace.h"
 #include "platform/image_codecs.h"
 #include "sim/mdc_showers.h"
 
@@ -547,10 +548,7 @@ std::string CaptureRecord(const SimOptions& o, const CameraProfile& p, const Civ
 }
 
 bool WriteText(const fs::path& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok;
+  return ReplaceFileContent(path, text);
 }
 
 // Puts the camera at a local clock instant of its own zone.
@@ -793,6 +791,11 @@ SimClipResult SimulateClip(const SimOptions& o, const StarCatalogue& catalogue,
       WriteJpeg(stem.string() + "T.jpg", thumb, tw, th) != ImageStatus::kOk ||
       !WriteText(stem.string() + ".xml", CaptureRecord(o, p, recorded, frames, tail)) ||
       !WriteText(stem.string() + "_truth.json", TruthJson(o, p, recorded, result))) {
+    // Half a clip set would be scanned as a clip: none of it stays.
+    for (const char* suffix : {".avi", "P.BMP", "M.BMP", "T.jpg", ".xml", "_truth.json"}) {
+      std::error_code ec;
+      fs::remove(stem.string() + suffix, ec);
+    }
     result.error = "cannot write the files of " + stem.string();
     return result;
   }

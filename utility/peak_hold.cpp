@@ -232,8 +232,18 @@ PeakHoldOutcome MakePeakHold(int row, const std::filesystem::path& proposed) {
   }
   outcome.frames_seen = run->seen;
   outcome.frames_taken = run->taken;
-  // Without any frame, the clip's frame size in black.
-  if (run->picture.empty()) run->picture.assign(std::size_t(run->width) * run->height * 3, 0);
+  // Without a frame held there is no picture: a black one written over the
+  // clip's still would lose it.
+  if (run->taken == 0) {
+    if (run->seen == 0) {
+      ShowError("No frame of %s could be read: %s not written", video.c_str(), chosen->c_str());
+    } else {
+      ShowError("No frame of %s was held (%d seen, every %d-th taken): %s not written",
+                video.c_str(), run->seen, run->interval, chosen->c_str());
+    }
+    outcome.status = PeakHoldStatus::kNoFrames;
+    return outcome;
+  }
   if (WriteStillBmp(*chosen, run->picture, run->width, run->height) != ImageStatus::kOk) {
     outcome.status = PeakHoldStatus::kNotWritten;
     return outcome;

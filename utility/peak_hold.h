@@ -3,7 +3,8 @@
 // 7), and every `AP.peakf`-th frame lifts each byte of the picture (blue,
 // green and red separately) to the frame's byte where that is larger. The
 // picture, of the video's frame size and black at the start, is written as a
-// 24-bit bitmap; written to the clip's own "%sP.BMP", it becomes the clip's
+// 24-bit bitmap when at least one frame was held (an unreadable video
+// writes nothing); written to the clip's own "%sP.BMP", it becomes the clip's
 // peak-hold still (the `MT` bit and the "B" of `media`). The frames taken
 // are the clip's `frames` (doubled when interlaced), or all of them when the
 // count is unknown (0); the first is the video's frame 1.
@@ -24,6 +25,7 @@ enum class PeakHoldStatus {
   kBusy,         // a frame function was installed (a running peak hold is told to finish)
   kNoVideo,      // no such clip row, or the clip has no video file
   kNotWritten,   // the bitmap could not be written (its message was shown)
+  kNoFrames,     // no frame was held (the video unreadable): nothing written, said
 };
 
 struct PeakHoldOutcome {

@@ -11,8 +11,8 @@
 
 #include "base/error.h"
 #include "clips/clip_files.h"
+#include "platform/file_replace.h"
 #include "platform/ui.h"
-#include "reports/export_files.h"
 #include "tables/cell_text.h"
 #include "tables/table_catalogue.h"
 #include "tables/xml_record.h"
@@ -86,29 +86,49 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
   return text;
 }
 
-bool WriteBack(const std::filesystem::path& path, const std::string& text, TimeAdjustRun& run) {
-  if (WriteExportFile(path, text)) return true;
-  ShowError("Cannot open %s", path.c_str());
-  ++run.failures;
+// One file's new text, waiting until every file of the clip has one.
+struct FileEdit {
+  std::filesystem::path path;
+  std::string text;
+};
+
+// The edited record file at `path`; false after the message when it cannot
+// be read or holds none of `elements`.
+bool EditRecordFile(const std::filesystem::path& path, const CivilTime& time,
+                    std::span<const char* const> elements, std::uintmax_t max_bytes,
+                    std::vector<FileEdit>* edits) {
+  // The record readers' limits and messages ("readXML: file too big").
+  std::optional<std::string> text = ReadRecordText(path, max_bytes);
+  if (!text) return false;
+  for (const char* element : elements) {
+    if (SetRecordTime(&*text, element, time)) {
+      edits->push_back({path, std::move(*text)});
+      return true;
+    }
+  }
+  ShowError("readXML: file broken\n%s", path.c_str());
   return false;
 }
 
-// Rewrites the record file at `path` (true when written).
-bool AdjustRecordFile(const std::filesystem::path& path, const CivilTime& time,
-                      std::span<const char* const> elements, std::uintmax_t max_bytes,
-                      TimeAdjustRun& run) {
-  // The record readers' limits and messages ("readXML: file too big").
-  std::optional<std::string> text = ReadRecordText(path, max_bytes);
-  if (!text) {
-    ++run.failures;
-    return false;
+// Writes every edit or none: all are written to temporaries first, then
+// renamed into place.
+bool WriteEdits(const std::vector<FileEdit>& edits) {
+  std::vector<FileReplacement> files;
+  files.reserve(edits.size());
+  for (const FileEdit& edit : edits) {
+    FileReplacement& file = files.emplace_back(edit.path);
+    if (!file.Write(edit.text) || !file.Finish()) {
+      ShowError("Cannot open %s", edit.path.c_str());
+      return false;
+    }
   }
-  for (const char* element : elements) {
-    if (SetRecordTime(&*text, element, time)) return WriteBack(path, *text, run);
+  bool all = true;
+  for (FileReplacement& file : files) {
+    if (file.Place()) continue;
+    ShowError("Cannot open %s", file.target().c_str());
+    all = false;
   }
-  ShowError("readXML: file broken\n%s", path.c_str());
-  ++run.failures;
-  return false;
+  return all;
 }
 
 }  // namespace
@@ -202,36 +222,51 @@ bool AdjustClipTimes(Table& clips, std::span<const int> rows, double shift_secon
       continue;
     }
     const CivilTime time = MjdToCivil(mjd);
-    ++run.clips;
     const int mt = clips.Int(row, clip::kMT);
 
-    if (mt & KindBit(kKindResult)) {
+    // A clip's files change together or not at all: a damaged one among
+    // them must not leave the others shifted (a second run would shift
+    // those twice).
+    std::vector<FileEdit> edits;
+    bool readable = true;
+    const bool has_result = (mt & KindBit(kKindResult)) != 0;
+    if (has_result) {
+      const char* const elements[] = {"meridra_record"};
+      readable = EditRecordFile(directory / (name + kResultSuffix), time, elements,
+                                kResultFileMaxBytes, &edits);
+    }
+    const std::size_t captures_at = edits.size();
+    if (readable && (mt & KindBit(kKindCaptureRecord))) {
+      readable = EditRecordFile(directory / (name + kCaptureSuffix), time, kCaptureElements,
+                                kRecordFileMaxBytes, &edits);
+    }
+    const std::size_t logs_at = edits.size();
+    for (const std::filesystem::path& log : LogFiles(directory)) {
+      if (!readable) break;
+      std::optional<std::string> text = ReadWhole(log);
+      if (!text) {
+        ShowError("Cannot open %s", log.c_str());
+        readable = false;
+      } else if (SetLogLineTime(&*text, name, time)) {
+        edits.push_back({log, std::move(*text)});
+      }
+    }
+    if (!readable || !WriteEdits(edits)) {
+      ShowError("The time of %s was not changed in any of its files", name.c_str());
+      ++run.failures;
+      continue;
+    }
+    ++run.clips;
+    run.results += has_result ? 1 : 0;
+    run.captures += static_cast<int>(logs_at - captures_at);
+    run.log_lines += static_cast<int>(edits.size() - logs_at);
+    if (has_result) {
       clips.SetInt(row, clip::kY, time.year);
       clips.SetInt(row, clip::kMo, time.month);
       clips.SetInt(row, clip::kD, time.day);
       clips.SetInt(row, clip::kH, time.hour);
       clips.SetInt(row, clip::kM, time.minute);
       clips.SetFloat(row, clip::kS, time.second);
-      const char* const elements[] = {"meridra_record"};
-      if (AdjustRecordFile(directory / (name + kResultSuffix), time, elements,
-                           kResultFileMaxBytes, run)) {
-        ++run.results;
-      }
-    }
-    if (mt & KindBit(kKindCaptureRecord)) {
-      if (AdjustRecordFile(directory / (name + kCaptureSuffix), time, kCaptureElements,
-                           kRecordFileMaxBytes, run)) {
-        ++run.captures;
-      }
-    }
-    for (const std::filesystem::path& log : LogFiles(directory)) {
-      std::optional<std::string> text = ReadWhole(log);
-      if (!text) {
-        ShowError("Cannot open %s", log.c_str());
-        ++run.failures;
-        continue;
-      }
-      if (SetLogLineTime(&*text, name, time) && WriteBack(log, *text, run)) ++run.log_lines;
     }
   }
   ui.SetWaitCursor(false);

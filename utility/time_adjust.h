@@ -8,7 +8,10 @@
 // (integers) and `s` ("%.4f") in the record's opening tag change, or in the
 // log line fields 4 to 9 (year, month, day, hour, minute, whole seconds);
 // every other byte stays. A record that lacks one of the attributes gets
-// it. Each file is written through a temporary file renamed into place.
+// it. A clip's files change together: each is written to a temporary file
+// first, and only when all were written are they renamed into place; when
+// one cannot be read, edited or written, none changes (said, and counted as
+// the clip's failure), so a second run never shifts a file twice.
 // The caller re-reads the clip directories afterwards. User-interface
 // thread only.
 #pragma once
@@ -27,7 +30,7 @@ struct TimeAdjustRun {
   int results = 0;    // result files rewritten
   int captures = 0;   // capture records rewritten
   int log_lines = 0;  // C*.csv lines rewritten
-  int failures = 0;   // files that could not be read or written, clips without a date
+  int failures = 0;   // clips left unchanged: a file unreadable or unwritable, no date
 };
 
 // Asks "Time adjust for all listed clips ok?", then shifts every existing

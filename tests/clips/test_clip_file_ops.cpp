@@ -207,7 +207,8 @@ TEST_F(FileOps, MoveCheckedClipsNeedsAValidSaveDirAndHonoursTheStopFlag) {
   FileOpRun run;
   EXPECT_FALSE(MoveCheckedClips(run));
   EXPECT_EQ(ErrorsContaining("No clips to move"), 1);
-  EXPECT_EQ(Tables().dir.Text(row, dir::kSaveDir), "");
+  // The setting stays for when its drive is back.
+  EXPECT_EQ(Tables().dir.Text(row, dir::kSaveDir), (root_ / "missing").native());
   EXPECT_EQ(Tables().clip.Int(RowOf("M20240102_031500_ST1"), clip::kCheck), 0);
 
   // With the after-move command on, the question offers to run it anyway.

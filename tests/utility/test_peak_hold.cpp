@@ -217,5 +217,41 @@ TEST_F(PeakHoldTest, ClipsWithoutVideoAndBusyReplay) {
   EXPECT_FALSE(fs::exists(dir_ / "M20240101_030000P.BMP"));
 }
 
+// Without a frame held there is no picture: the clip's still stays as it
+// was and the outcome says so (an unreadable video, or an interval longer
+// than the clip).
+TEST_F(PeakHoldTest, NoFrameHeldKeepsTheStill) {
+  struct Case {
+    const char* what;
+    bool garbage_video;
+    int interval;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"unreadable video", true, 1, "could be read"},
+      {"interval beyond the clip", false, 1000, "was held"},
+  };
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const std::string name = "M20240101_04000" + std::to_string(n++);
+    const int row = AddClip(name, kFrames);
+    if (k.garbage_video) mr4::test::WriteFileBytes(dir_ / (name + ".avi"), "not a video");
+    const fs::path own = dir_ / (name + "P.BMP");
+    mr4::test::WriteFileBytes(own, "the capture's still");
+    AppSettings().peakf = k.interval;
+    ui_.QueueAnswer(true);  // replace the still
+    const PeakHoldOutcome outcome = MakePeakHold(row);
+    AppSettings().peakf = 1;
+    EXPECT_EQ(outcome.status, PeakHoldStatus::kNoFrames);
+    EXPECT_EQ(outcome.frames_taken, 0);
+    EXPECT_EQ(mr4::test::ReadFileBytes(own), "the capture's still");
+    ASSERT_FALSE(ui_.messages().empty());
+    EXPECT_NE(ui_.messages().back().text.find(k.message), std::string::npos)
+        << ui_.messages().back().text;
+    EXPECT_FALSE(ReplayThread().AnalysisInstalled());
+  }
+}
+
 }  // namespace
 }  // namespace mr4

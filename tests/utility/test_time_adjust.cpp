@@ -169,6 +169,31 @@ TEST_F(TimeAdjustTest, ARecordWithoutTheTimeGetsItAndABrokenOneIsReported) {
   EXPECT_EQ(ReadFileBytes(out_ / (std::string(kClip) + ".xml")), "<other y=\"1\">");
 }
 
+// A damaged capture record leaves the clip's result file, log line and row
+// as they were too, run after run: no file is ever shifted twice.
+TEST_F(TimeAdjustTest, AClipsFilesChangeTogetherOrNotAtAll) {
+  const int row = AddDirectoryClip({kClip, 2023, 12, 31, 23, 30, 0.0f},
+                                   KindBit(kKindResult) | KindBit(kKindCaptureRecord));
+  const std::string result = ResultFile("2023", "12", "31", "23", "0.000000");
+  const std::string log = "2,M20231231_233000_TK1.avi,5,a,2023,12,31,23,30,0,2.5\r\n";
+  WriteFileBytes(out_ / (std::string(kClip) + "A.XML"), result);
+  WriteFileBytes(out_ / (std::string(kClip) + ".xml"), "<halvex_record y=\"2023");
+  WriteFileBytes(out_ / "C20231231.csv", log);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    const TimeAdjustRun run = Adjust({row}, 3600.0);
+    EXPECT_EQ(run.clips, 0);
+    EXPECT_EQ(run.results, 0);
+    EXPECT_EQ(run.failures, 1);
+    EXPECT_EQ(ReadFileBytes(out_ / (std::string(kClip) + "A.XML")), result);
+    EXPECT_EQ(ReadFileBytes(out_ / "C20231231.csv"), log);
+    EXPECT_EQ(Tables().clip.Int(row, clip::kH), 23);
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(out_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".mr4part-"), std::string::npos);
+  }
+}
+
 TEST_F(TimeAdjustTest, LogLinesChangeOnlyInTheirTimeFields) {
   CivilTime t;
   t.year = 2024;

@@ -63,7 +63,7 @@ TEST_F(DataSafety, ASecondProgramOnAHomeSaysWhoHoldsItAndChangesNothing) {
 
   const ProgramResult held = Run({"settings", "--set", "AP.g_h0=99"});
   ::close(fd);
-  EXPECT_EQ(held.exit_code, 3);
+  EXPECT_EQ(held.exit_code, 4);
   EXPECT_NE(held.err.find("is in use by process " + pid + " ("), std::string::npos) << held.err;
   EXPECT_EQ(held.out, "");
   EXPECT_EQ(ReadFileBytes(home_ / kSettingsFile), settings);
@@ -94,7 +94,7 @@ TEST_F(DataSafety, ConcurrentSettingsChangesLoseNoReportedUpdate) {
     SCOPED_TRACE(keys[k]);
     int last_made = 0;
     for (int i = 0; i < 3; ++i) {
-      EXPECT_TRUE(exits[k][i] == 0 || exits[k][i] == 3) << exits[k][i];
+      EXPECT_TRUE(exits[k][i] == 0 || exits[k][i] == 4) << exits[k][i];
       if (exits[k][i] == 0) last_made = 100 * int(k) + i + 1;
     }
     if (last_made == 0) continue;

@@ -348,7 +348,9 @@ int MoveOrCopyClip(int row, const fs::path& destination, bool copy, FileOpRun& r
   // The questions first: Cancel leaves the whole clip where it was.
   std::vector<ClipFileMove> moves;
   for (const fs::path& file : files) {
-    ClipFileMove m{file, destination / file.filename()};
+    ClipFileMove m;
+    m.file = file;
+    m.target = destination / file.filename();
     if (SameFile(file, m.target)) {
       ShowError("%s and %s are the same file: not %s", file.c_str(), m.target.c_str(),
                 copy ? "copied" : "moved");

@@ -1,6 +1,7 @@
 // The simulated clip files are what the readers of the system expect, the
 // truth file agrees with the pictures, and the output is deterministic.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -41,8 +42,11 @@ class SimulatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_GT(Catalogue().count, 100000);
+    // The test's own directory: the same test may run at the same time
+    // in another build tree.
     dir_ = fs::temp_directory_path() /
-           ("mr4-sim-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("mr4-sim-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+            "-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     options_.profile.cx = 720;
     options_.profile.cy = 480;

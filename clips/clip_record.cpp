@@ -1,5 +1,6 @@
 #include "clips/clip_record.h"
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -76,63 +77,98 @@ bool NameEndsAt(std::string_view text, std::size_t at) {
          c == '/' || c == '\0';
 }
 
+// True when the element's attributes from `text[start]` are within the
+// reader's limits for `table`; otherwise the file is named with what is
+// wrong and is not read. Clip files come from the capture program, other
+// machines or anyone: a fault in one must not end the program.
+bool WithinLimits(std::string_view text, std::size_t start, const Table& table,
+                  const std::filesystem::path& path) {
+  const std::string problem = AttributeLimitProblem(text, start, table);
+  if (problem.empty()) return true;
+  ShowError("%s, file skipped\n%s", problem.c_str(), path.c_str());
+  return false;
+}
+
+// ParseAttributes over a copy of the element's tag; -1 after the message
+// for a broken tag.
+int ParseElement(std::string_view text, std::size_t start, Table& table, int row,
+                 const std::filesystem::path& path) {
+  std::string tag(OpeningTagRest(text, start));
+  const int n = ParseAttributes(tag, 0, table, row);
+  if (n < 0) ShowError("readXML: file broken\n%s", path.c_str());
+  return n;
+}
+
 }  // namespace
 
 int ReadCaptureRecord(const std::filesystem::path& path, int row) {
   Table& clips = Tables().clip;
   if (clips.Int(row, clip::kMT) & KindBit(kKindResult)) return 0;
   ScanColumnsKept kept(row);
-  int n = ReadRecordIntoClipRow(path, "halvex_record", row);
-  if (n > 0) return n;
   std::optional<std::string> text = ReadRecordText(path);
+  if (text) {
+    const std::size_t plain = FindElement(*text, "halvex_record");
+    if (plain != std::string::npos) {
+      if (!WithinLimits(*text, plain, clips, path)) return 0;
+      const int n = ParseElement(*text, plain, clips, row, path);
+      if (n > 0) return n;
+    }
+  }
+  // The second element is looked for in a new read of the file (a file
+  // too big is reported for each element tried).
+  text = ReadRecordText(path);
   if (!text) return 0;
   const std::size_t start = FindV5Record(*text);
   if (start == std::string::npos) return 0;
-  n = ParseAttributes(*text, start, clips, row);
-  if (n < 0) {
-    ShowError("readXML: file broken\n%s", path.c_str());
-    return 0;
-  }
-  return n;
+  if (!WithinLimits(*text, start, clips, path)) return 0;
+  return std::max(0, ParseElement(*text, start, clips, row, path));
 }
 
 int ReadResultObjects(const std::filesystem::path& path, int row) {
   Table& clips = Tables().clip;
   Table& objects = Tables().obj;
   if (row < 0 || row >= clips.count()) FatalError("readXML: line%d not exist", row);
-  std::optional<std::string> text = ReadRecordText(path, kResultFileMaxBytes);
-  if (!text) return 0;
-  int count = 0;
-  {
-    ScanColumnsKept kept(row);
-    const std::size_t start = FindElement(*text, "meridra_record");
-    if (start == std::string::npos) return 0;
-    clips.SetInt(row, clip::kDrop, -1);
-    if (ParseAttributes(*text, start, clips, row) < 0) {
-      ShowError("readXML: file broken\n%s", path.c_str());
-      return 0;
+  std::optional<std::string> read = ReadRecordText(path, kResultFileMaxBytes);
+  if (!read) return 0;
+  // The file's text is never changed: every element is parsed from a copy
+  // of its tag, so the checks below see what is then read.
+  const std::string_view text(*read);
+  const std::size_t start = FindElement(text, "meridra_record");
+  if (start == std::string::npos) return 0;
+  std::vector<std::size_t> object_starts;
+  if (std::size_t at = FindElement(text, "mr2_objects"); at != std::string::npos) {
+    while (true) {
+      const std::size_t next = text.find("<mr2_object", at);
+      if (next == std::string::npos) break;
+      at = next + 11;
+      if (NameEndsAt(text, at)) object_starts.push_back(at);
     }
   }
-  std::size_t at = FindElement(*text, "mr2_objects");
-  if (at == std::string::npos) return 0;
+  // A file beyond the reader's limits is skipped as a whole, before the
+  // row changes: the clip stays as if it had no result.
+  if (!WithinLimits(text, start, clips, path)) return 0;
+  for (std::size_t at : object_starts) {
+    if (!WithinLimits(text, at, objects, path)) return 0;
+  }
+  {
+    ScanColumnsKept kept(row);
+    clips.SetInt(row, clip::kDrop, -1);
+    if (ParseElement(text, start, clips, row, path) < 0) return 0;
+  }
+  if (FindElement(text, "mr2_objects") == std::string::npos) return 0;
 
   std::lock_guard lock(objects.lock());
   int last = -1;
   // A result file that was read before into this row keeps no old chain.
   clips.SetInt(row, clip::kOline, -1);
-  while (true) {
-    std::size_t next = std::string_view(*text).find("<mr2_object", at);
-    if (next == std::string::npos) break;
-    at = next + 11;
-    if (!NameEndsAt(*text, at)) continue;
+  int count = 0;
+  for (std::size_t at : object_starts) {
     const int o = objects.AppendRow();
     objects.SetInt(o, obj::kSN, -1);
     objects.SetInt(o, obj::kNpass, 0);
     objects.SetFloat(o, obj::kDelay, 0.0f);
     objects.SetFloat(o, obj::kDelayM, 0.0f);
-    if (ParseAttributes(*text, at, objects, o) < 0) {
-      ShowError("readXML: file broken\n%s", path.c_str());
-    }
+    ParseElement(text, at, objects, o, path);
     objects.SetInt(o, obj::kCline, row);
     objects.SetInt(o, obj::kOlinenext, -1);
     if (last < 0) {

@@ -1,5 +1,6 @@
 #include "tables/xml_record.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 #include <vector>
@@ -13,32 +14,127 @@ namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+constexpr struct {
+  std::string_view entity;
+  char ch;
+} kEntities[] = {{"&amp;", '&'}, {"&quot;", '"'}, {"&lt;", '<'},
+                 {"&gt;", '>'}, {"&#92;", '\\'}};
+
+// The length of the entity at the start of `rest` and its character, or 0.
+std::size_t EntityAt(std::string_view rest, char* ch) {
+  if (rest.empty() || rest[0] != '&') return 0;
+  for (const auto& e : kEntities) {
+    if (rest.substr(0, e.entity.size()) == e.entity) {
+      *ch = e.ch;
+      return e.entity.size();
+    }
+  }
+  return 0;
+}
+
 // Decodes the entities of a value in place (the value only shrinks) and
 // terminates it; returns its new end.
 char* DecodeEntities(char* value, char* end) {
-  static constexpr struct {
-    std::string_view entity;
-    char ch;
-  } kEntities[] = {{"&amp;", '&'}, {"&quot;", '"'}, {"&lt;", '<'},
-                   {"&gt;", '>'}, {"&#92;", '\\'}};
   char* out = value;
   for (char* in = value; in < end;) {
-    bool decoded = false;
-    if (*in == '&') {
-      std::string_view rest(in, static_cast<std::size_t>(end - in));
-      for (const auto& e : kEntities) {
-        if (rest.substr(0, e.entity.size()) == e.entity) {
-          *out++ = e.ch;
-          in += e.entity.size();
-          decoded = true;
-          break;
-        }
-      }
+    char ch;
+    const std::size_t n = EntityAt(std::string_view(in, static_cast<std::size_t>(end - in)), &ch);
+    if (n > 0) {
+      *out++ = ch;
+      in += n;
+    } else {
+      *out++ = *in++;
     }
-    if (!decoded) *out++ = *in++;
   }
   *out = '\0';
   return out;
+}
+
+// The length of a value once its entities are decoded.
+std::size_t DecodedSize(std::string_view value) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < value.size(); ++size) {
+    char ch;
+    const std::size_t n = EntityAt(value.substr(i), &ch);
+    i += n > 0 ? n : 1;
+  }
+  return size;
+}
+
+// One complete attribute of an opening tag, as offsets into the text: the
+// name runs up to its "=", the (still encoded) value up to its closing quote.
+struct AttributeSpan {
+  std::size_t name, name_end, value, value_end;
+};
+
+constexpr int kTagBroken = -1;
+constexpr int kTooManyAttributes = -2;
+
+// The tokenising walk over the attributes from `text[start]`, leaving the
+// text as it is: the attributes' spans and their count, kTagBroken when a
+// name is not followed by "=" and a double quote, or kTooManyAttributes at
+// the first complete attribute beyond kMaxRecordAttributes.
+int WalkAttributes(std::string_view text, std::size_t start,
+                   std::vector<AttributeSpan>* spans) {
+  auto at = [&](std::size_t i) { return i < text.size() ? text[i] : '\0'; };
+  enum { kBetween, kName, kValue } state = kBetween;
+  std::size_t p = start;
+  AttributeSpan span{};
+  while (at(p) != '\0' && at(p) != '>') {
+    if (at(p) == '\\') {
+      if (at(p + 1) == '\0') break;
+      if (state == kBetween) {
+        state = kName;
+        span.name = p;
+      }
+      p += 2;
+      continue;
+    }
+    switch (state) {
+      case kBetween:
+        if (!IsSpace(at(p))) {
+          state = kName;
+          span.name = p;
+        }
+        ++p;
+        break;
+      case kName:
+        if (at(p) == '=') {
+          if (at(p + 1) != '"') return kTagBroken;
+          span.name_end = p;
+          span.value = p + 2;
+          p += 2;
+          state = kValue;
+        } else {
+          ++p;
+        }
+        break;
+      case kValue:
+        if (at(p) == '"') {
+          span.value_end = p;
+          spans->push_back(span);
+          if (static_cast<int>(spans->size()) > kMaxRecordAttributes) {
+            return kTooManyAttributes;
+          }
+          state = kBetween;
+        }
+        ++p;
+        break;
+    }
+  }
+  return static_cast<int>(spans->size());
+}
+
+// True when the attribute `name` is stored as a text of `table`: its first
+// column of that name is a text column, or it is a "comment" that may fill
+// "memo".
+bool StoresText(const Table& table, std::string_view name) {
+  if (name == "comment" && table.FindColumn("memo") > 0) return true;
+  const TableSchema& schema = table.schema();
+  for (int c = 1; c < table.column_count(); ++c) {
+    if (name == schema.columns[c].name) return schema.columns[c].type == kCellText;
+  }
+  return false;
 }
 
 void StoreAttribute(Table& table, int row, std::string_view name,
@@ -76,66 +172,66 @@ void StoreAttribute(Table& table, int row, std::string_view name,
 }  // namespace
 
 int ParseAttributes(std::string& text, std::size_t start, Table& table, int row) {
-  struct Attribute {
-    const char* name;
-    const char* value;
-    std::size_t value_size;
-  };
-  std::vector<Attribute> attributes;
   if (start > text.size()) return 0;
-  enum { kBetween, kName, kValue } state = kBetween;
-  // text.data()[text.size()] is the terminating NUL, so the walk cannot
-  // leave the buffer.
-  char* p = text.data() + start;
-  char* name = nullptr;
-  char* value = nullptr;
-  while (*p != '\0' && *p != '>') {
-    if (*p == '\\') {
-      if (p[1] == '\0') break;
-      if (state == kBetween) {
-        state = kName;
-        name = p;
-      }
-      p += 2;
-      continue;
-    }
-    switch (state) {
-      case kBetween:
-        if (!IsSpace(*p)) {
-          state = kName;
-          name = p;
-        }
-        ++p;
-        break;
-      case kName:
-        if (*p == '=') {
-          *p = '\0';
-          if (p[1] != '"') return -1;
-          value = p + 2;
-          p += 2;
-          state = kValue;
-        } else {
-          ++p;
-        }
-        break;
-      case kValue:
-        if (*p == '"') {
-          char* end = DecodeEntities(value, p);
-          attributes.push_back({name, value, static_cast<std::size_t>(end - value)});
-          if (static_cast<int>(attributes.size()) > kMaxRecordAttributes) {
-            FatalError("readXML too many param");
-          }
-          state = kBetween;
-        }
-        ++p;
-        break;
-    }
-  }
+  std::vector<AttributeSpan> spans;
+  const int n = WalkAttributes(text, start, &spans);
+  if (n == kTooManyAttributes) FatalError("readXML too many param");
+  if (n < 0) return -1;
   const int memo = table.FindColumn("memo");
-  for (const Attribute& a : attributes) {
-    StoreAttribute(table, row, a.name, std::string_view(a.value, a.value_size), memo);
+  for (const AttributeSpan& a : spans) {
+    text[a.name_end] = '\0';
+    char* value = text.data() + a.value;
+    char* end = DecodeEntities(value, text.data() + a.value_end);
+    StoreAttribute(table, row, std::string_view(text.data() + a.name, a.name_end - a.name),
+                   std::string_view(value, static_cast<std::size_t>(end - value)), memo);
   }
-  return static_cast<int>(attributes.size());
+  return n;
+}
+
+std::string_view OpeningTagRest(std::string_view text, std::size_t start) {
+  if (start > text.size()) return {};
+  // Where the attribute walk stops, whatever its state: a ">" or NUL that
+  // no backslash hides, or the end of the text.
+  std::size_t p = start;
+  while (p < text.size() && text[p] != '\0' && text[p] != '>') {
+    if (text[p] != '\\') {
+      ++p;
+    } else if (p + 1 < text.size() && text[p + 1] != '\0') {
+      p += 2;
+    } else {
+      break;
+    }
+  }
+  return text.substr(start, p - start);
+}
+
+std::string AttributeLimitProblem(std::string_view text, std::size_t start,
+                                  const Table& table) {
+  if (start > text.size()) return {};
+  std::vector<AttributeSpan> spans;
+  const int n = WalkAttributes(text, start, &spans);
+  if (n == kTooManyAttributes) {
+    char message[112];
+    std::snprintf(message, sizeof message,
+                  "readXML too many param (more than %d attributes in one element)",
+                  kMaxRecordAttributes);
+    return message;
+  }
+  if (n < 0) return {};
+  for (const AttributeSpan& a : spans) {
+    const std::size_t size = DecodedSize(text.substr(a.value, a.value_end - a.value));
+    if (size <= static_cast<std::size_t>(kCellTextMaxBytes)) continue;
+    const std::string_view name = text.substr(a.name, a.name_end - a.name);
+    if (!StoresText(table, name)) continue;
+    constexpr std::size_t kNameShown = 40;
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "readXML: text of \"%.*s%s\" too long (%zu bytes, at most %d)",
+                  static_cast<int>(std::min(name.size(), kNameShown)), name.data(),
+                  name.size() > kNameShown ? "..." : "", size, kCellTextMaxBytes);
+    return message;
+  }
+  return {};
 }
 
 std::optional<std::string> ReadRecordText(const std::filesystem::path& path,

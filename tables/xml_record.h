@@ -41,6 +41,19 @@ inline constexpr int kMaxRecordAttributes = 999;
 // name is not followed by "=" and a double quote (nothing is stored then).
 int ParseAttributes(std::string& text, std::size_t start, Table& table, int row);
 
+// The part of `text` from `start` that ParseAttributes reads: up to the
+// first ">" or NUL that no backslash hides, or the end. A copy of it parses
+// as the whole text does, and leaves the text unchanged.
+std::string_view OpeningTagRest(std::string_view text, std::size_t start);
+
+// Why ParseAttributes would end the program over the attributes from
+// `text[start]` into `table`: more than kMaxRecordAttributes of them, or a
+// text value (a "comment" included) over kCellTextMaxBytes once decoded.
+// Empty when it would not (a broken tag is ParseAttributes' -1). Readers of
+// files the program did not write check this first and skip such a file.
+std::string AttributeLimitProblem(std::string_view text, std::size_t start,
+                                  const Table& table);
+
 // The bytes of a record file; nullopt when it does not exist or cannot be
 // read, or (after "readXML: file too big\n%s") when it holds `max_bytes` or
 // more.

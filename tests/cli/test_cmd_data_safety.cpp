@@ -2,8 +2,9 @@
 // asked. A home used by another program, several programs racing on one
 // home, writes that fail as on a full disk (a file-size limit on the
 // program), a settings file of a newer version, a clip-directory table with
-// CR line ends, a save directory on a drive that is not mounted, and the
-// temporaries a killed move leaves.
+// CR line ends, a save directory on a drive that is not mounted, the
+// temporaries a killed move leaves, and clip files beyond what the record
+// reader takes.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -227,6 +228,50 @@ TEST_F(DataSafety, AMoveThatCannotFinishLeavesTheClipWholeAndCleanTidies) {
   EXPECT_TRUE(fs::is_directory(save / "2024"));
   std::error_code ec;
   fs::remove_all(save, ec);
+}
+
+// A clip file the program did not write, beyond the record reader's limits,
+// is named and skipped: every command still runs, the other clips are read,
+// and `trash` removes it.
+TEST_F(DataSafety, AClipFileBeyondTheReaderLimitsIsSkippedNotFatal) {
+  std::string many;
+  for (int i = 0; i < 5000; ++i) many += " u" + std::to_string(i) + "=\"1\"";
+  const std::string long_text(1024, 'x');
+  struct Case {
+    const char* file;
+    std::string text;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"M20240102_031500_ST1.xml", "<halvex_record memo=\"" + long_text + "\"/>",
+       "readXML: text of \"memo\" too long (1024 bytes, at most 1023), file skipped\n"},
+      {"M20240102_031500_ST1.xml", "<halvex_record" + many + "/>",
+       "readXML too many param (more than 999 attributes in one element), file skipped\n"},
+      {"M20240102_031500_ST1A.XML",
+       "<meridra_record cx=\"720\">\r\n<mr2_objects>\r\n<mr2_object class=\"" + long_text +
+           "\">\r\n</mr2_object>\r\n</mr2_objects>\r\n</meridra_record>\r\n",
+       "readXML: text of \"class\" too long (1024 bytes, at most 1023), file skipped\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    TempDir clips("mr4-safety-clips");
+    ASSERT_EQ(Run({"dirs", "add", clips.path().string()}).exit_code, 0);
+    WriteFileBytes(clips / c.file, c.text);
+    WriteFileBytes(clips / "M20240102_031600_ST1.xml", "<halvex_record cx=\"1280\"/>");
+    const std::string problem = c.problem + (clips / c.file).string() + "\n";
+
+    const ProgramResult scan = Run({"scan"});
+    EXPECT_EQ(scan.exit_code, 0) << scan.err;
+    EXPECT_NE(scan.err.find(problem), std::string::npos) << scan.err;
+    EXPECT_NE(scan.out.find("M20240102_031500_ST1 "), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("1280"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("2 clips"), std::string::npos) << scan.out;
+
+    const ProgramResult trash = Run({"--yes", "trash"});
+    EXPECT_EQ(trash.exit_code, 0) << trash.err;
+    EXPECT_FALSE(fs::exists(clips / c.file));
+    ASSERT_EQ(Run({"dirs", "remove", "1"}).exit_code, 0);
+  }
 }
 
 }  // namespace

@@ -250,5 +250,80 @@ TEST_F(CaptureRecord, SizeLimits) {
   }
 }
 
+// A clip file beyond the reader's limits (a text of 1024 bytes or more, a
+// thousand attributes in one element) is named with what is wrong and
+// skipped as a whole: the row keeps what it had, no object row is made.
+TEST_F(CaptureRecord, FilesBeyondTheReaderLimitsAreSkipped) {
+  const std::string long_text(1024, 'x');
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += " u" + std::to_string(i) + "=\"1\"";
+  const std::string too_long =
+      "readXML: text of \"memo\" too long (1024 bytes, at most 1023), file skipped\n";
+  const std::string too_many =
+      "readXML too many param (more than 999 attributes in one element), file skipped\n";
+  struct Case {
+    const char* what;
+    bool result;
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"capture record, long memo", false,
+       "<halvex_record cx=\"720\" memo=\"" + long_text + "\"/>", too_long},
+      {"capture record, long comment", false,
+       "<halvex_record cx=\"720\" comment=\"" + long_text + "\"/>",
+       "readXML: text of \"comment\" too long (1024 bytes, at most 1023), file skipped\n"},
+      {"capture record, many attributes", false, "<halvex_record cx=\"720\"" + many + "/>",
+       too_many},
+      {"V5 record, long memo", false,
+       "<halvex_V5_record version=\"500\" cx=\"720\" memo=\"" + long_text + "\"/>", too_long},
+      {"result record, long memo", true,
+       "<meridra_record cx=\"720\" memo=\"" + long_text +
+           "\">\r\n<mr2_objects>\r\n<mr2_object mag=\"1\">\r\n</mr2_object>\r\n",
+       too_long},
+      {"result object, long class after a good one", true,
+       "<meridra_record cx=\"720\">\r\n<mr2_objects>\r\n<mr2_object mag=\"1\">\r\n"
+       "</mr2_object>\r\n<mr2_object class=\"" + long_text + "\">\r\n</mr2_object>\r\n",
+       "readXML: text of \"class\" too long (1024 bytes, at most 1023), file skipped\n"},
+      {"result object, many attributes", true,
+       "<meridra_record cx=\"720\">\r\n<mr2_objects>\r\n<mr2_object" + many + ">\r\n",
+       too_many},
+  };
+  Table& clips = Tables().clip;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui_.Clear();
+    const int row = NewRow();
+    clips.SetInt(row, clip::kCx, 640);
+    const int objects = Tables().obj.count();
+    const std::filesystem::path path =
+        c.result ? root_ / "M20240101_203015_ST1A.XML" : Record(c.text);
+    if (c.result) WriteText(path, c.text);
+    EXPECT_EQ(c.result ? ReadResultObjects(path, row) : ReadCaptureRecord(path, row), 0);
+    EXPECT_EQ(clips.Int(row, clip::kCx), 640);
+    EXPECT_EQ(clips.Int(row, clip::kOline), -1);
+    EXPECT_EQ(clips.Int(row, clip::kDrop), 0);
+    EXPECT_EQ(Tables().obj.count(), objects);
+    const std::vector<ScriptedUi::Shown> shown = ui_.messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, c.message + path.native());
+  }
+}
+
+// A "<mr2_object" inside a value is found like any other, and its tag is
+// read from the file's own bytes, not from the text the parse of the
+// element before it decoded: "&lt;" cannot make a tag of its own.
+TEST_F(CaptureRecord, ResultObjectsAreReadFromTheFileBytes) {
+  const std::string long_class(1100, 'c');
+  const std::filesystem::path path = root_ / "M20240101_203015_ST1A.XML";
+  WriteText(path, "<meridra_record cx=\"720\">\r\n<mr2_objects>\r\n"
+                  "<mr2_object mag=\"1\" note=\"&lt;mr2_object class=&quot;" + long_class +
+                      "&quot;\">\r\n</mr2_object>\r\n");
+  const int row = NewRow();
+  EXPECT_EQ(ReadResultObjects(path, row), 1);
+  EXPECT_TRUE(ui_.messages().empty());
+  EXPECT_EQ(Tables().obj.Text(Tables().clip.Int(row, clip::kOline), obj::kClass), "");
+}
+
 }  // namespace
 }  // namespace mr4::test

@@ -108,6 +108,73 @@ TEST(XmlRecordDeathTest, TooManyAttributes) {
   EXPECT_EXIT(Parse(text), ExitedWithCode(kFatalExitStatus), "readXML too many param");
 }
 
+// What ParseAttributes would end the program over, told beforehand so that
+// readers of foreign files can skip them; the limits are those of the
+// parse (999 attributes, texts of 1023 bytes once decoded).
+TEST(XmlRecord, AttributeLimitProblem) {
+  auto attributes = [](int n) {
+    std::string text = "<rec";
+    for (int i = 0; i < n; ++i) text += " x=\"1\"";
+    return text + ">";
+  };
+  const std::string longest(kCellTextMaxBytes, 'x');
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"999 attributes", attributes(999), ""},
+      {"1000 attributes", attributes(1000),
+       "readXML too many param (more than 999 attributes in one element)"},
+      {"a text of 1023 bytes", "<rec b=\"" + longest + "\">", ""},
+      {"a text of 1024 bytes", "<rec b=\"" + longest + "x\">",
+       "readXML: text of \"b\" too long (1024 bytes, at most 1023)"},
+      {"entities count as their character",
+       "<rec b=\"" + longest.substr(1) + "&amp;\">", ""},
+      {"a comment fills memo", "<rec comment=\"" + longest + "x\">",
+       "readXML: text of \"comment\" too long (1024 bytes, at most 1023)"},
+      {"a long number is no text", "<rec a=\"" + std::string(2000, '7') + "\">", ""},
+      {"an unknown attribute is not stored", "<rec zz=\"" + longest + "x\">", ""},
+      {"after the tag's end nothing counts", "<rec a=\"1\">" + attributes(1000), ""},
+      {"a broken tag is the parse's to report",
+       "<rec a=1 b=\"" + longest + "x\">", ""},
+  };
+  Table t(kRecord);
+  t.AppendRow();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(AttributeLimitProblem(c.text, FindElement(c.text, "rec"), t), c.problem);
+  }
+}
+
+// The rest of an opening tag parses as the whole text does.
+TEST(XmlRecord, OpeningTagRest) {
+  struct Case {
+    std::string text;
+    std::string rest;
+  };
+  const Case cases[] = {
+      {"<rec a=\"1\" b=\"x\">tail", " a=\"1\" b=\"x\""},
+      {"<rec a=\"\\>\" b=\"x\">tail", " a=\"\\>\" b=\"x\""},
+      {"<rec a=\"1\"", " a=\"1\""},
+      {std::string("<rec a=\"1\"") + '\0' + "b=\"2\">", " a=\"1\""},
+      {"<rec a=\"1\\", " a=\"1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::size_t start = FindElement(c.text, "rec");
+    EXPECT_EQ(OpeningTagRest(c.text, start), c.rest);
+    std::string copy(OpeningTagRest(c.text, start));
+    Table whole(kRecord), rest(kRecord);
+    const int w = whole.AppendRow(), r = rest.AppendRow();
+    std::string text = c.text;
+    EXPECT_EQ(ParseAttributes(copy, 0, rest, r), ParseAttributes(text, start, whole, w));
+    EXPECT_EQ(rest.Text(r, 2), whole.Text(w, 2));
+    EXPECT_EQ(rest.Int(r, 1), whole.Int(w, 1));
+  }
+}
+
 TEST(XmlRecord, WriteElementLayout) {
   Table t(kRecord);
   int r = t.AppendRow();

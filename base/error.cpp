@@ -33,6 +33,16 @@ void FatalError(const char* format, ...) {
   FatalCode(kFatalAfterMessage);
 }
 
+void FatalCodeWithMessage(int code, const char* format, ...) {
+  char text[kMessageMaxChars + 1];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  CurrentUi().Message(kFatalErrorCaption, text, MessageIcon::kError);
+  FatalCode(code);
+}
+
 void FatalCode(int code) {
   char text[32];
   std::snprintf(text, sizeof text, "err=%d", code);

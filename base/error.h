@@ -36,5 +36,10 @@ void ShowError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void FatalError(const char* format, ...)
     __attribute__((format(printf, 1, 2)));
 [[noreturn]] void FatalCode(int code);
+// FatalError's message, then FatalCode with `code` instead of -9: for the
+// coded faults whose code alone would not say where they are (the file and
+// line of a malformed table).
+[[noreturn]] void FatalCodeWithMessage(int code, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 }  // namespace mr4

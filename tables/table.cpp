@@ -263,8 +263,6 @@ int Table::FindColumn(std::string_view name) const {
 
 namespace {
 
-[[noreturn]] void Malformed() { FatalCode(kFatalMalformedTableFile); }
-
 // Text-mode reading as the format was defined on its home platform: CR LF
 // becomes LF, then lines are taken as by fgets into a buffer of
 // kFileLineMaxBytes + 1, so a longer line is split and its rest read as a
@@ -287,14 +285,22 @@ class LineReader {
       text_.push_back(bytes[i]);
     }
   }
-  bool Next(std::string_view* line) {
+  // The next line and the number of the file line it comes from (the
+  // pieces of a split line share its number).
+  bool Next(std::string_view* line, int* number) {
     if (pos_ >= text_.size()) return false;
+    *number = line_;
     std::size_t end = pos_;
     std::size_t limit = std::min(text_.size(), pos_ + kFileLineMaxBytes);
     while (end < limit && text_[end] != '\n') ++end;
     std::string_view content(text_.data() + pos_, end - pos_);
     // A line feed beyond the buffer's reach is left for the next line.
-    pos_ = (end < limit && text_[end] == '\n') ? end + 1 : end;
+    if (end < limit && text_[end] == '\n') {
+      pos_ = end + 1;
+      ++line_;
+    } else {
+      pos_ = end;
+    }
     std::size_t nul = content.find('\0');
     *line = content.substr(0, nul);
     return true;
@@ -303,21 +309,45 @@ class LineReader {
  private:
   std::string text_;
   std::size_t pos_ = 0;
+  int line_ = 1;
 };
+
+// A malformed table file ends the program (code 201), naming the file, the
+// line and what is wrong with it.
+[[noreturn]] void Malformed(std::string_view source, int line, const std::string& what) {
+  FatalCodeWithMessage(kFatalMalformedTableFile, "Malformed table file %.*s, line %d: %s",
+                       static_cast<int>(source.size()), source.data(), line, what.c_str());
+}
+
+// A field as a message shows it: quoted, long ones cut.
+std::string Quoted(std::string_view field) {
+  constexpr std::size_t kShown = 40;
+  std::string out = "\"";
+  out += field.substr(0, kShown);
+  if (field.size() > kShown) out += "...";
+  return out + "\"";
+}
 
 }  // namespace
 
-void Table::ReadText(std::string_view bytes) {
+void Table::ReadText(std::string_view bytes, std::string_view source,
+                     std::vector<int>* row_lines) {
+  if (source.empty()) source = name_;
   LineReader lines(bytes);
   std::string_view line;
-  if (!lines.Next(&line)) Malformed();  // no header line
+  int number = 1;
+  if (!lines.Next(&line, &number)) Malformed(source, 1, "no header line");
   const std::uint32_t version = schema_->version;
-  while (lines.Next(&line)) {
+  while (lines.Next(&line, &number)) {
     if (version != 0) {
       std::uint32_t v;
-      if (!ParseUintPrefix(line, &v) || v != version) Malformed();
+      if (!ParseUintPrefix(line, &v) || v != version) {
+        Malformed(source, number, "the row does not start with the version " +
+                                      std::to_string(version));
+      }
     }
     const int row = AppendRow();
+    if (row_lines) row_lines->push_back(number);
     // Field k of the line is the text after its k-th comma (a version-0
     // line has no version field, so its first column starts the line).
     std::size_t p = 0;
@@ -334,21 +364,29 @@ void Table::ReadText(std::string_view bytes) {
       std::string_view field = line.substr(p);
       field = field.substr(0, field.find(','));
       if (field.empty()) continue;
+      const std::string column_name = std::string("\"") + column.name + "\"";
       if (column.type == kCellText) {
         if (version != 0) {
-          if (field[0] != '_') Malformed();
+          if (field[0] != '_') {
+            Malformed(source, number,
+                      "the text of " + column_name + " does not start with \"_\"");
+          }
           field.remove_prefix(1);
         }
-        if (field.size() > static_cast<std::size_t>(kFileTextMaxBytes)) Malformed();
+        if (field.size() > static_cast<std::size_t>(kFileTextMaxBytes)) {
+          Malformed(source, number,
+                    "the text of " + column_name + " is longer than " +
+                        std::to_string(kFileTextMaxBytes) + " bytes");
+        }
         if (!field.empty()) SetText(row, c, field);
       } else if (!ParseCellNumber(field, column.type, &CellForWriting(row, c))) {
-        Malformed();
+        Malformed(source, number, Quoted(field) + " is no number for " + column_name);
       }
     }
   }
 }
 
-bool Table::ReadFile(const std::filesystem::path& path) {
+bool Table::ReadFile(const std::filesystem::path& path, std::vector<int>* row_lines) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return false;
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -360,7 +398,7 @@ bool Table::ReadFile(const std::filesystem::path& path) {
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) return false;
-  ReadText(bytes);
+  ReadText(bytes, path.native(), row_lines);
   return true;
 }
 

@@ -195,10 +195,14 @@ class Table {
   int FindColumn(std::string_view name) const;
 
   // Reads a table file into the table (appending rows); false when the file
-  // cannot be opened. Malformed files end the program with FatalCode 201.
-  bool ReadFile(const std::filesystem::path& path);
-  // The same over file contents in memory.
-  void ReadText(std::string_view text);
+  // cannot be opened. Malformed files end the program with FatalCode 201,
+  // after a message naming the file, the line and the fault. `row_lines`,
+  // when given, receives the file line of each row appended.
+  bool ReadFile(const std::filesystem::path& path, std::vector<int>* row_lines = nullptr);
+  // The same over file contents in memory; messages name `source` (the
+  // table's name when empty).
+  void ReadText(std::string_view text, std::string_view source = {},
+                std::vector<int>* row_lines = nullptr);
   // Writes every existing row, through a temporary file renamed into place;
   // false when the file could not be written.
   bool WriteFile(const std::filesystem::path& path) const;

@@ -298,13 +298,27 @@ Table* ProcessTables::Find(std::string_view name) {
 std::vector<LeapSecondRow> LoadLeapSecondTable(const std::filesystem::path& path) {
   Table& table = Tables().leap;
   table.Reset();
-  table.ReadFile(path);
+  std::vector<int> lines;
+  const bool read = table.ReadFile(path, &lines);
   std::vector<LeapSecondRow> rows;
   for (int r = 0; r < table.count(); ++r) {
     if (!table.Exists(r)) continue;
     rows.push_back({table.Int(r, leap::kY), table.Int(r, leap::kM),
                     table.Int(r, leap::kD), table.Int(r, leap::kLS),
                     table.Float(r, leap::kDls)});
+  }
+  // The list takes 1 to kMaxRows rows (FatalCode 9001 otherwise); a file
+  // that is there is named with where it goes wrong.
+  if (read && rows.empty()) {
+    FatalCodeWithMessage(kFatalLeapSecondTable,
+                         "Leap-second table %s, line 2: no rows after the header line",
+                         path.c_str());
+  }
+  if (read && rows.size() > static_cast<std::size_t>(LeapSecondList::kMaxRows)) {
+    FatalCodeWithMessage(kFatalLeapSecondTable,
+                         "Leap-second table %s, line %d: more than %d rows", path.c_str(),
+                         lines[static_cast<std::size_t>(LeapSecondList::kMaxRows)],
+                         LeapSecondList::kMaxRows);
   }
   return rows;
 }

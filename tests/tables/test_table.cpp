@@ -18,6 +18,7 @@
 namespace mr4 {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::ExitedWithCode;
 
 // A small versioned schema: the example of the file format (an int "use", a
@@ -250,21 +251,30 @@ TEST(TableFile, Reading) {
   }
 }
 
+// A malformed file ends the program with 201 after a message that names
+// the file (the table's name when read from memory), the line and the fault.
 TEST(TableFileDeathTest, MalformedFilesEndWith201) {
   struct Case {
     const char* name;
     std::string file;
+    const char* message;  // a regular expression
   };
   const Case cases[] = {
-      {"empty file", ""},
-      {"another version", "h\r\n100,1,_a\r\n"},
-      {"no version", "h\r\n,1,_a\r\n"},
-      {"text without \"_\"", "h\r\n101,1,a\r\n"},
-      {"number that does not parse", "h\r\n101,x,_a\r\n"},
-      {"float that does not parse", "h\r\n101,1,_a,_b,z\r\n"},
-      {"number out of range", "h\r\n101,99999999999,_a\r\n"},
-      {"blank line", "h\r\n101,1,_a\r\n\r\n"},
-      {"line longer than the limit", "h\r\n101,1,_" + std::string(1100, 'a') + "\r\n"},
+      {"empty file", "", "line 1: no header line"},
+      {"another version", "h\r\n100,1,_a\r\n",
+       "line 2: the row does not start with the version 101"},
+      {"no version", "h\r\n101,1,_a\r\n,1,_a\r\n",
+       "line 3: the row does not start with the version 101"},
+      {"text without \"_\"", "h\r\n101,1,a\r\n", "line 2: the text of .dir. does not start with ._."},
+      {"number that does not parse", "h\r\n101,x,_a\r\n", "line 2: .x. is no number for .use."},
+      {"float that does not parse", "h\r\n101,1,_a,_b,z\r\n", "line 2: .z. is no number for .f."},
+      {"number out of range", "h\r\n101,99999999999,_a\r\n",
+       "line 2: .99999999999. is no number for .use."},
+      {"blank line", "h\r\n101,1,_a\r\n\r\n", "line 3: the row does not start"},
+      {"CR line ends count lines too", "h\r101,1,_a\r101,y\r", "line 3: .y. is no number"},
+      // The rest of a split line is still its line.
+      {"line longer than the limit", "h\r\n101,1,_" + std::string(1100, 'a') + "\r\n",
+       "line 2: the row does not start"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -273,8 +283,21 @@ TEST(TableFileDeathTest, MalformedFilesEndWith201) {
           Table t(kSmall);
           t.ReadText(c.file);
         },
-        ExitedWithCode(kFatalExitStatus), "err=201");
+        ExitedWithCode(kFatalExitStatus),
+        std::string("Malformed table file small.csv, ") + c.message + "(.|\n)*err=201");
   }
+  // Read from a file, the message names its path.
+  const fs::path path =
+      fs::temp_directory_path() / ("mr4-malformed-" + std::to_string(::getpid()));
+  std::ofstream(path, std::ios::binary) << "h\r\n101,1,_a\r\n101,1,b\r\n";
+  EXPECT_EXIT(
+      {
+        Table t(kSmall);
+        t.ReadFile(path);
+      },
+      ExitedWithCode(kFatalExitStatus),
+      "Malformed table file " + path.string() + ", line 3: the text of .dir.");
+  fs::remove(path);
 }
 
 TEST(TableFile, MissingFileLeavesTheTable) {

@@ -168,11 +168,34 @@ TEST(ShippedData, LeapSecondTable) {
   EXPECT_EQ(list.mjd[29], 0.0);
 }
 
-TEST(TableCatalogueDeathTest, EmptyLeapSecondTableEndsWith9001) {
-  ScratchDir home("mr4-leap-empty");
-  home.Write("Qorx_LSec.csv", "_Version,_Y,_M,_D,_LS,_dls\r\n");
-  EXPECT_EXIT(BuildLeapSecondList(LoadLeapSecondTable(home.path / "Qorx_LSec.csv")),
-              ExitedWithCode(kFatalExitStatus), "err=9001");
+// A leap-second table of no rows or more than 99 ends with 9001, naming the
+// file and the line.
+TEST(TableCatalogueDeathTest, LeapSecondTableOfNoRowsOrTooManyEndsWith9001) {
+  const std::string header = "_Version,_Y,_M,_D,_LS,_dls\r\n";
+  std::string hundred = header;
+  for (int i = 0; i < 100; ++i) hundred += "101,1972,1,1,10,0\r\n";
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no rows", header, "line 2: no rows after the header line"},
+      {"100 rows", hundred, "line 101: more than 99 rows"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir home("mr4-leap-rows");
+    home.Write("Qorx_LSec.csv", c.file);
+    const std::filesystem::path path = home.path / "Qorx_LSec.csv";
+    EXPECT_EXIT(BuildLeapSecondList(LoadLeapSecondTable(path)),
+                ExitedWithCode(kFatalExitStatus),
+                "Leap-second table " + path.string() + ", " + c.message + "(.|\n)*err=9001");
+  }
+  // 99 rows are taken.
+  ScratchDir home("mr4-leap-99");
+  home.Write("Qorx_LSec.csv", hundred.substr(0, hundred.size() - 19));
+  EXPECT_EQ(LoadLeapSecondTable(home.path / "Qorx_LSec.csv").size(), 99u);
 }
 
 TEST(TableCatalogue, MissingProfileIsNotUsedButKept) {

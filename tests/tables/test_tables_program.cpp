@@ -103,14 +103,20 @@ TEST(Startup, BrokenTableFilesEndTheProgram) {
     const char* name;
     const char* file;
     std::string bytes;
+    const char* where;  // the end of the message naming the file and line
     const char* message;
   };
   const Case cases[] = {
-      {"malformed clip directories", "MR4_DIR.csv", "_Version\r\n101,1,no prefix\r\n", "err=201"},
-      {"wrong version", "MR4_EClass.csv", "_Version\r\n100,_x,1\r\n", "err=201"},
-      {"empty leap-second table", "Qorx_LSec.csv", "_Version,_Y,_M,_D,_LS,_dls\r\n", "err=9001"},
-      {"leap-second file without a header", "Qorx_LSec.csv", "", "err=201"},
-      {"malformed shower catalogue", "V14.jx.csv", "h\r\n,PER,1,x\r\n", "err=201"},
+      {"malformed clip directories", "MR4_DIR.csv", "_Version\r\n101,1,no prefix\r\n",
+       "MR4_DIR.csv, line 2: the text of \"dir\" does not start with \"_\"\n", "err=201"},
+      {"wrong version", "MR4_EClass.csv", "_Version\r\n100,_x,1\r\n",
+       "MR4_EClass.csv, line 2: the row does not start with the version 101\n", "err=201"},
+      {"empty leap-second table", "Qorx_LSec.csv", "_Version,_Y,_M,_D,_LS,_dls\r\n",
+       "Qorx_LSec.csv, line 2: no rows after the header line\n", "err=9001"},
+      {"leap-second file without a header", "Qorx_LSec.csv", "",
+       "Qorx_LSec.csv, line 1: no header line\n", "err=201"},
+      {"malformed shower catalogue", "V14.jx.csv", "h\r\n\r\n,PER,1,x\r\n",
+       "V14.jx.csv, line 3: \"x\" is no number for", "err=201"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,6 +125,7 @@ TEST(Startup, BrokenTableFilesEndTheProgram) {
     ProgramResult r = RunMr4({"--home", home.path().string(), "settings"});
     EXPECT_EQ(r.exit_code, 99);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find((home.path() / c.where).string()), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("not a home directory"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(home.path() / "MR4_PARAM.MRA"));  // nothing saved
   }

@@ -194,6 +194,16 @@ class Table {
   // Index of the first column named `name` (column 0 included), or -1.
   int FindColumn(std::string_view name) const;
 
+  // The sort that the list views of this table share when they keep their
+  // sort with the table: column 0 is none, direction > 0 ascending. Every
+  // list sort stores itself here; clearing the table keeps it.
+  int list_sort_column() const { return list_sort_column_; }
+  int list_sort_direction() const { return list_sort_direction_; }
+  void set_list_sort(int column, int direction) {
+    list_sort_column_ = column;
+    list_sort_direction_ = direction;
+  }
+
   // Reads a table file into the table (appending rows); false when the file
   // cannot be opened. Malformed files end the program with FatalCode 201,
   // after a message naming the file, the line and the fault. `row_lines`,
@@ -233,6 +243,8 @@ class Table {
   int block_size_;
   std::string name_;
   int count_ = 0;
+  int list_sort_column_ = 0;
+  int list_sort_direction_ = 1;
   TableLock lock_;
   // Reserved to kMaxBlocks at creation, so it never moves.
   mutable std::vector<std::unique_ptr<RowBlock>> blocks_;

@@ -97,6 +97,13 @@ class CPage : public QWidget {
   virtual void OnClipSelected(int line) { (void)line; }
   // A left click on the main window's own background (View page).
   virtual void OnMainWindowClick(QPoint window_position) { (void)window_position; }
+  // A page message posted by one of the page's lists or commands (the
+  // message numbers are the pages' own; `first` and `second` as each says).
+  virtual void OnPageMessage(int message, int first, int second) {
+    (void)message;
+    (void)first;
+    (void)second;
+  }
 
  protected:
   virtual void OnInitPage() {}

@@ -3,6 +3,8 @@
 // in-place editor and the keys, each through the page messages a page gets.
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QAbstractButton>
+#include <QCheckBox>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -18,6 +20,7 @@
 #include "platform/scripted_ui.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
+#include "tables/ud_edit.h"
 #include "tables/ulist.h"
 
 namespace mr4 {
@@ -435,6 +438,43 @@ class TestUList : public QObject {
       QCOMPARE(list.columnWidth(1), 101);
     }
     layout = saved;
+  }
+
+  void parameterField() {
+    QWidget page;
+    int minute = 59;
+    int on = 0;
+    std::vector<int> reports;
+    ParamDescriptor field{&minute};
+    field.minimum = 0;
+    field.maximum = 59;
+    field.limit = ParamLimit::kWrap;
+    field.wrap_code = 3;
+    field.on_flag = &on;
+    field.id_base = 1200;
+    field.label = "m";
+    field.label_width = 10;
+    CUDEdit edit(&page, field, LayoutScale{1.0, 1.0}, [&](int code) { reports.push_back(code); });
+    QCOMPARE(edit.box()->text(), QString("59"));
+    QCOMPARE(edit.box()->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    auto* up = edit.findChild<QAbstractButton*>("1201");
+    QVERIFY(up);
+    up->click();  // wraps to the minimum and reports the carry
+    QCOMPARE(minute, 0);
+    QCOMPARE(edit.box()->text(), QString("0"));
+    QTest::keyClicks(edit.box(), "7");  // "07"
+    QCOMPARE(minute, 7);
+    edit.on_box()->click();
+    QCOMPARE(on, 1);
+    QCOMPARE(reports, (std::vector<int>{3, -1, -1}));
+    // Redisplay rewrites a box that differs, caret at the end, and leaves
+    // one that shows the value as it is.
+    edit.Redisplay();
+    QCOMPARE(edit.box()->text(), QString("7"));
+    QCOMPARE(edit.box()->cursorPosition(), 1);
+    edit.box()->setCursorPosition(0);
+    edit.Redisplay();
+    QCOMPARE(edit.box()->cursorPosition(), 0);
   }
 
   void deleteLine() {

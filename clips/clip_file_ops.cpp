@@ -679,7 +679,7 @@ bool MoveCheckedClips(FileOpRun& run) {
       }
     }
     char line[kMessageMaxChars + 1];
-    std::snprintf(line, sizeof line, "%d/%d movinf %s\n", number, count, name.c_str());
+    std::snprintf(line, sizeof line, "%d/%d moving %s\n", number, count, name.c_str());
     ui.Status(line);
     MoveOrCopyClip(r, destination, false, run);
   }

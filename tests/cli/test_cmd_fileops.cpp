@@ -52,7 +52,7 @@ TEST_F(FileOpCommands, MoveAsksThenFilesTheNamedClipByNight) {
 
   ProgramResult moved = Run({"--yes", "move", "M20240102_031500_ST1"});
   ASSERT_EQ(moved.exit_code, 0) << moved.err;
-  EXPECT_NE(moved.out.find("1/1 movinf M20240102_031500_ST1\n"), std::string::npos) << moved.out;
+  EXPECT_NE(moved.out.find("1/1 moving M20240102_031500_ST1\n"), std::string::npos) << moved.out;
   EXPECT_NE(moved.out.find("1 clips, 4 files, 0.0 MB moved, 0 failed, 0 skipped\n"),
             std::string::npos)
       << moved.out;

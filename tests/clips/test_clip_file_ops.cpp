@@ -196,7 +196,7 @@ TEST_F(FileOps, MoveCheckedClipsFilesByNightAndAsksOnceForOverwrites) {
   EXPECT_EQ(run.files, 9);
   EXPECT_EQ(run.failures, 0);
   const std::vector<std::string> status = ui_.status_lines();
-  EXPECT_NE(std::find(status.begin(), status.end(), "1/3 movinf " + first_clip + "\n"),
+  EXPECT_NE(std::find(status.begin(), status.end(), "1/3 moving " + first_clip + "\n"),
             status.end());
 }
 

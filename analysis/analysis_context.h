@@ -253,6 +253,10 @@ struct AnalysisContext {
   // counted), and what it said of a failure, for the failure message.
   int frames_read = 0;
   std::string source_failure;
+  // Why a frame loop failed, as the message's second line: the video's
+  // path and what is wrong with it ("... has frames of 640x480, the clip
+  // 720x480"); empty when it did not.
+  std::string run_failure;
 
   // Raised by the parallel dialog: kStopWithWhatItHas or kStopKeepingResult.
   std::atomic<int> stop{0};

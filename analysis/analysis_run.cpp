@@ -66,12 +66,22 @@ void StoreRunValues(const AnalysisContext& c) {
   clips.SetInt(c.clip_row, clip::kFrames, c.clip.frames);
 }
 
-// The failure of a frame loop; the second argument adds the frame
-// source's cause on a line of its own ("\n " and the cause) when it named
-// one, or is empty.
+// A frame loop that failed for want of a decoder; the second argument adds
+// the graph's account, which names what is missing, on a line of its own
+// ("\n " and the text).
 constexpr char kCodecMessage[] =
     " AVI FOURCC = %s requiring 64bit codec for it\n Please install 64bit codec or use 32bit "
     "Halvex%s";
+// Any other failure of a frame loop: the clip and what was wrong.
+constexpr char kNotAnalysedMessage[] = "%s is not analysed:\n%s";
+
+// True when the replay graph failed for want of a decoder: its account
+// names the missing element ("GStreamer has no decoder for video/x-h265
+// (...)") or is the framework's "missing a plug-in" error.
+bool MissingDecoder(const std::string& graph_failure) {
+  return graph_failure.rfind("GStreamer has no ", 0) == 0 ||
+         graph_failure.find("missing a plug-in") != std::string::npos;
+}
 
 }  // namespace
 
@@ -231,17 +241,50 @@ bool AnalyzeFrame(AnalysisContext& c, int frame, const FrameGeometry& geometry,
   return detection;
 }
 
+std::string FrameSizeFailure(const std::string& video, int width, int height,
+                             int clip_width, int clip_height) {
+  char text[kMessageMaxChars + 1];
+  std::snprintf(text, sizeof text, "%s has frames of %dx%d, the clip %dx%d", video.c_str(),
+                width, height, clip_width, clip_height);
+  return text;
+}
+
+std::string TooFewFramesFailure(const AnalysisContext& c, const std::string& video) {
+  const int first = c.first_detection_field / (c.clip.interlaced ? 2 : 1);
+  // 2005 stands for a count the capture record did not give.
+  const int frames = c.clip.frames;
+  char text[kMessageMaxChars + 1];
+  if (frames > 0 && frames != 2005) {
+    std::snprintf(text, sizeof text,
+                  "%s gave %d of its %d frames, none in the detection window (from frame %d)",
+                  video.c_str(), c.frames_read, frames, first);
+  } else {
+    std::snprintf(text, sizeof text,
+                  "%s gave %d frames, none in the detection window (from frame %d)",
+                  video.c_str(), c.frames_read, first);
+  }
+  return text;
+}
+
 int RunOwnReader(AnalysisContext& c) {
   ClipRunValues& clip = c.clip;
   const std::size_t raw_bytes = std::size_t(kMaxFramePixels) * 4 + 520;
   std::span<std::uint8_t> buffer(c.raw, raw_bytes);
   AviReader reader;
-  if (OpenAviFrames(clip.base_path + ".avi", reader, buffer) != kAviOk)
+  const std::string video = clip.base_path + ".avi";
+  if (const int status = OpenAviFrames(video, reader, buffer); status != kAviOk) {
+    c.run_failure = video + " cannot be read: " + AviStatusText(status);
     return kAnalysisBadInput;
+  }
   if (reader.format != FrameFormat::kYuyv && reader.format != FrameFormat::kUyvy &&
-      reader.format != FrameFormat::kDib)
+      reader.format != FrameFormat::kDib) {
+    c.run_failure = video + ": " + AviStatusText(kAviUnknownFourcc);
     return kAnalysisBadFormat;
-  if (reader.width != c.width || reader.height != c.height) return kAnalysisBadInput;
+  }
+  if (reader.width != c.width || reader.height != c.height) {
+    c.run_failure = FrameSizeFailure(video, reader.width, reader.height, c.width, c.height);
+    return kAnalysisBadInput;
+  }
   const FrameGeometry geometry = reader.geometry();
   const YuvTables& tables = App().yuv;
   if (clip.frames == 2005) clip.frames = reader.total_frames;
@@ -266,8 +309,10 @@ int RunOwnReader(AnalysisContext& c) {
   CloseAviFrames(reader);
   // Unless stopped, a run that read no frame of its detection phase has
   // nothing to report; a fallback result would replace a good earlier one.
-  if (!detection_frame_read && !c.stop.load(std::memory_order_relaxed))
+  if (!detection_frame_read && !c.stop.load(std::memory_order_relaxed)) {
+    c.run_failure = TooFewFramesFailure(c, video);
     return kAnalysisBadInput;
+  }
   c.any_detection_frame = detection_frame_read;
   ReduceRun(c);
   TidyObjects(c);
@@ -308,13 +353,19 @@ int AnalyzeClip(AnalysisContext& c) {
   }
   c.frames_read = 0;
   c.source_failure.clear();
+  c.run_failure.clear();
   const int code = clip.codecno < 1 ? RunReplay(c) : RunOwnReader(c);
   StoreRunValues(c);
   // Cut short by an interrupt: what the run has is not the clip's result.
   if (c.stop.load(std::memory_order_relaxed) == kStopKeepingResult) return kAnalysisStopped;
   if (code != 0) {
-    const std::string cause = c.source_failure.empty() ? "" : "\n " + c.source_failure;
-    ShowError(kCodecMessage, clip.fourcc.c_str(), cause.c_str());
+    if (MissingDecoder(c.source_failure)) {
+      ShowError(kCodecMessage, clip.fourcc.c_str(), ("\n " + c.source_failure).c_str());
+    } else {
+      const std::string cause =
+          !c.run_failure.empty() ? c.run_failure : "analysis code " + std::to_string(code);
+      ShowError(kNotAnalysedMessage, ClipName(c).c_str(), cause.c_str());
+    }
     return code;
   }
   if (c.frames_read < FramesWanted(c, announced) && !c.stop.load(std::memory_order_relaxed)) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "analysis/analysis_context.h"
 #include "base/process_values.h"
@@ -62,7 +63,15 @@ void DeleteClipObjects(AnalysisContext& c);
 // change places. True for a frame of the detection phase.
 bool AnalyzeFrame(AnalysisContext& c, int frame, const FrameGeometry& geometry,
                   std::span<const std::uint8_t> pixels, const YuvTables& tables);
-// The frame loop over the own reader; 0 or a failure code.
+// The frame loop over the own reader; 0 or a failure code (the cause in
+// the context's `run_failure`).
 int RunOwnReader(AnalysisContext& c);
+
+// The causes the frame loops give for a failure (`run_failure`): a video
+// whose frames are not the clip's size, and one that gave no frame of the
+// detection window.
+std::string FrameSizeFailure(const std::string& video, int width, int height,
+                             int clip_width, int clip_height);
+std::string TooFewFramesFailure(const AnalysisContext& c, const std::string& video);
 
 }  // namespace mr4

@@ -37,6 +37,9 @@ struct ReplayRunState {
   std::mutex frame_mutex;  // held while a frame is analysed
   bool finished = false;   // under frame_mutex
   bool detection_frame = false;
+  // The size of a frame that was not the clip's (0: none came), under
+  // frame_mutex.
+  int other_width = 0, other_height = 0;
 
   std::mutex event_mutex;  // the completion event
   std::condition_variable event;
@@ -103,6 +106,10 @@ void ReplayFrame(ReplayRunState& run, const DeliveredFrame& frame) {
   if (frame.width != c.width || frame.height != c.height ||
       frame.pixels != FramePixels::kGreen || frame.buffer->size() < bytes) {
     // The planes and the profile are the clip's frame size.
+    if (frame.width != c.width || frame.height != c.height) {
+      run.other_width = frame.width;
+      run.other_height = frame.height;
+    }
     run.Signal();
     return;
   }
@@ -184,7 +191,10 @@ int RunReplay(AnalysisContext& c) {
   ClipRunValues& clip = c.clip;
   char media_kind = 0;
   const std::filesystem::path video = ReplayVideo(c, &media_kind);
-  if (video.empty()) return kAnalysisNoReplayVideo;
+  if (video.empty()) {
+    c.run_failure = clip.base_path + " has no video file (.avi or .wmv)";
+    return kAnalysisNoReplayVideo;
+  }
   if (clip.fps < 0.01) clip.fps = 29.97;
 
   std::memset(c.background, 0, std::size_t(c.width) * c.height * sizeof(float));
@@ -227,10 +237,13 @@ int RunReplay(AnalysisContext& c) {
   run->Signal();  // ended by the watchdog too: no further step
 
   bool detection_frame;
+  int other_width, other_height;
   {
     std::lock_guard lock(run->frame_mutex);
     run->finished = true;
     detection_frame = run->detection_frame;
+    other_width = run->other_width;
+    other_height = run->other_height;
   }
   replay.RemoveAnalysis();
   {
@@ -245,7 +258,19 @@ int RunReplay(AnalysisContext& c) {
   if (clip.frames == 2005) clip.frames = c.frames_read;
   // As on the own reader: a stream that gave no frame of the detection
   // phase (undecodable, or of another frame size) has nothing to report.
-  if (!detection_frame && !c.stop.load(std::memory_order_relaxed)) return kAnalysisBadInput;
+  if (!detection_frame && !c.stop.load(std::memory_order_relaxed)) {
+    // The cause: frames of another size, else the graph's own account,
+    // else too few frames.
+    if (other_width > 0 || other_height > 0) {
+      c.run_failure =
+          FrameSizeFailure(video.string(), other_width, other_height, c.width, c.height);
+    } else if (!c.source_failure.empty()) {
+      c.run_failure = video.string() + " cannot be decoded: " + c.source_failure;
+    } else {
+      c.run_failure = TooFewFramesFailure(c, video.string());
+    }
+    return kAnalysisBadInput;
+  }
   c.any_detection_frame = detection_frame;
   ReduceRun(c);
   TidyObjects(c);

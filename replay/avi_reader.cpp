@@ -94,6 +94,32 @@ AviProbe ProbeAviFormat(const std::filesystem::path& path) {
 
 void CloseAviFrames(AviReader& reader) { reader = AviReader{}; }
 
+std::string AviStatusText(int status) {
+  switch (status) {
+    case kAviOk: return "no fault";
+    case kAviCannotOpen: return "the file cannot be opened";
+    case kAviShortHeader: return "the file is shorter than an AVI header (1024 bytes)";
+    case kAviNotRiff: return "not a RIFF file";
+    case kAviBadMainHeader: return "its main header is not 56 bytes long";
+    case kAviBadStreamHeader: return "its stream header is not 56 bytes long";
+    case kAviUnknownFourcc: return "its video format is none of YUY2, UYVY and DIB";
+    case kAviBadBitmapHeader: return "its bitmap header is not 40 bytes long";
+    case kAviBadPlanes: return "its bitmap header does not give one plane";
+    case kAviBadDepth: return "its bits per pixel do not fit its video format";
+    case kAviBadImageSize: return "its image size does not fit its frame size";
+    case kAviSeekFirst: return "the file ends before its first frame";
+    case kAviBadFrameSize: return "its frame size is out of range";
+    case kAviRecordTooLarge: return "a record is larger than the frame buffer";
+    case kAviSeekRiff:
+    case kAviSeekList:
+    case kAviSeekChunk: return "the file ends inside a chunk";
+    case kAviShortFrameChunk: return "a frame chunk is smaller than its image";
+    case kAviReadFailed: return "the file could not be read";
+    case kAviEnd: return "no more frames";
+    default: return "AVI reader status " + std::to_string(status);
+  }
+}
+
 int OpenAviFrames(const std::filesystem::path& path, AviReader& reader,
                   std::span<const std::uint8_t> buffer) {
   CloseAviFrames(reader);

@@ -109,6 +109,10 @@ enum AviStatus : int {
   kAviEnd = 99,               // no more frames
 };
 
+// What a result of OpenAviFrames or NextAviFrame says of the file, as a
+// message shows it ("not a RIFF file", ...).
+std::string AviStatusText(int status);
+
 struct AviReader {
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }

@@ -27,6 +27,7 @@
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
 #include "tests/calib/synthetic_sky.h"
+#include "platform/scripted_ui.h"
 #include "tests/support/temp_files.h"
 
 namespace mr4 {
@@ -447,6 +448,62 @@ TEST(RunOwnReader, UnreadableDetectionFramesFailWithoutResult) {
   EXPECT_EQ(AnalyzeAsClipRow(*c), kAnalysisBadInput);
   EXPECT_EQ(c->track_count, 0);
   fs::remove(file);
+}
+
+// Each failure of the own reader's run says what is wrong with the video;
+// the codec message is for a decoder that is missing, which this reader
+// never needs.
+TEST(RunOwnReader, FailuresSayWhatIsWrong) {
+  App().yuv = BuildYuvTables();
+  BlobClip blob;
+  blob.Write(AviPixelFormat::kDib8);
+  const std::string avi = blob.base.string() + ".avi";
+  const std::string bytes = mr4::test::ReadFileBytes(avi);
+  // The offset of frame chunk `k` ("00db"): the file cut there holds k frames.
+  auto frame_chunk = [&](int k) {
+    std::size_t p = bytes.find("00db");
+    for (int i = 0; i < k && p != std::string::npos; ++i) p = bytes.find("00db", p + 4);
+    return p;
+  };
+  struct Case {
+    const char* what;
+    std::string file;  // the video's bytes; empty: no file
+    int width, height;  // the clip's frame size
+    int frames;         // the capture record's count
+    std::string cause;
+  };
+  const Case cases[] = {
+      {"no file", "", blob.w, blob.h, blob.frames, " cannot be read: the file cannot be opened"},
+      {"shorter than a header", bytes.substr(0, 600), blob.w, blob.h, blob.frames,
+       " cannot be read: the file is shorter than an AVI header (1024 bytes)"},
+      {"not an AVI", std::string(2000, 'x'), blob.w, blob.h, blob.frames,
+       " cannot be read: not a RIFF file"},
+      {"cut before the detection window", bytes.substr(0, frame_chunk(10)), blob.w, blob.h,
+       blob.frames, " gave 10 of its 40 frames, none in the detection window (from frame 15)"},
+      {"too few frames", bytes.substr(0, frame_chunk(12)), blob.w, blob.h, 12,
+       " gave 12 of its 12 frames, none in the detection window (from frame 15)"},
+      {"another frame size", bytes, 64, 48, blob.frames, " has frames of 96x64, the clip 64x48"},
+  };
+  ScriptedUi ui;
+  ScopedUi scoped(ui);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui.Clear();
+    if (c.file.empty()) {
+      fs::remove(avi);
+    } else {
+      mr4::test::WriteFileBytes(avi, c.file);
+    }
+    auto context = ClipContext(c.width, c.height);
+    context->clip.base_path = blob.base.string();
+    context->clip.frames = c.frames;
+    EXPECT_EQ(AnalyzeAsClipRow(*context), kAnalysisBadInput);
+    const std::vector<ScriptedUi::Shown> shown = ui.messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text,
+              blob.base.filename().string() + " is not analysed:\n" + avi + c.cause);
+  }
+  fs::remove(avi);
 }
 
 // A simulated Perseid seen by the synthetic-sky camera, run from its clip

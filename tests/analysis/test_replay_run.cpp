@@ -315,10 +315,13 @@ TEST_F(ReplayRunTest, CodesAndEnds) {
   const fs::path base = dir_ / "M20240101_020000";
   ASSERT_EQ(meteor.Write(base.string() + ".avi", AviPixelFormat::kDib24), "");
 
-  // No video file to replay: 82 and the codec message, nothing written.
+  // No video file to replay: 82, said so, nothing written.
   ClipSpec missing{dir_ / "M20240101_020001"};
   EXPECT_EQ(AnalyzeAsClipRow(replayed_, missing), kAnalysisNoReplayVideo);
-  EXPECT_NE(Messages().find("AVI FOURCC"), std::string::npos) << Messages();
+  EXPECT_NE(Messages().find("[M20240101_020001 is not analysed:\n" + missing.base.string() +
+                            " has no video file (.avi or .wmv)]"),
+            std::string::npos)
+      << Messages();
   EXPECT_FALSE(fs::exists(missing.base.string() + "A.XML"));
   // No clip in the context.
   replayed_.clip_row = -1;
@@ -337,12 +340,24 @@ TEST_F(ReplayRunTest, CodesAndEnds) {
   ClipSpec wrong_size{base};
   wrong_size.w = 320;
   wrong_size.h = 240;
+  ui_.Clear();
   EXPECT_EQ(AnalyzeAsClipRow(replayed_, wrong_size), kAnalysisBadInput);
+  EXPECT_NE(Messages().find(base.string() + ".avi has frames of " +
+                            std::to_string(meteor.w) + "x" + std::to_string(meteor.h) +
+                            ", the clip 320x240]"),
+            std::string::npos)
+      << Messages();
 
   // A stream that cannot be decoded: 12.
   const fs::path junk = dir_ / "M20240101_020002";
   mr4::test::WriteFileBytes(junk.string() + ".avi", std::string(4096, 'x'));
+  ui_.Clear();
   EXPECT_EQ(AnalyzeAsClipRow(replayed_, ClipSpec{junk}), kAnalysisBadInput);
+  EXPECT_EQ(Messages().find("AVI FOURCC"), std::string::npos) << Messages();
+  EXPECT_NE(Messages().find("[M20240101_020002 is not analysed:\n" + junk.string() +
+                            ".avi cannot be decoded: GStreamer element "),
+            std::string::npos)
+      << Messages();
   EXPECT_FALSE(ReplayThread().AnalysisInstalled());
 }
 

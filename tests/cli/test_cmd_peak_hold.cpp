@@ -74,6 +74,10 @@ TEST_F(PeakHoldCommand, WritesTheClipsPictureAndAsksBeforeReplacingIt) {
   ASSERT_EQ(elsewhere.exit_code, 0) << elsewhere.err;
   EXPECT_NE(elsewhere.out.find(": 11 frames seen, 11 held\n"), std::string::npos) << elsewhere.out;
   EXPECT_TRUE(std::filesystem::exists(other));
+  const std::string all = ReadFileBytes(other);
+  for (int k = 0; k < kFrames; ++k) {
+    EXPECT_EQ(static_cast<std::uint8_t>(all[54 + std::size_t(k) * 3 + 1]), 200) << "frame " << k;
+  }
 }
 
 TEST_F(PeakHoldCommand, RefusedArguments) {

@@ -85,14 +85,29 @@ void AppendIntCell(std::string* out, long long value, bool is_unsigned, const ch
   *out += buffer;
 }
 
+// A text cell's field, " <text>": a text holding a comma, a double quote
+// or a line end is quoted as RFC 4180 does (the field, its blank included,
+// between double quotes, each inner double quote doubled), so that it
+// stays one field; any other text as it is.
+void AppendTextField(std::string* out, std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    *out += ' ';
+    *out += text;
+    return;
+  }
+  *out += "\" ";
+  for (const char ch : text) {
+    if (ch == '"') *out += '"';
+    *out += ch;
+  }
+  *out += '"';
+}
+
 void AppendCell(std::string* out, const Table& table, int row, const ShownColumn& c) {
   switch (c.type) {
     case kCellText: {
       const std::string_view text = table.Text(row, c.column);
-      if (!text.empty()) {
-        *out += ' ';
-        *out += text;
-      }
+      if (!text.empty()) AppendTextField(out, text);
       break;
     }
     case kCellInt64:

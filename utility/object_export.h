@@ -6,7 +6,9 @@
 // folder, after the save dialog "Save OBJ csv". The header names the shown
 // columns (a text column's name after one blank); cells use their column's
 // number format, 64-bit cells "%lld", text cells " <text>" or nothing when
-// empty. Lines end with CR LF; a list that shows no entry shows its first.
+// empty; a text with a comma, a double quote or a line end is quoted as in
+// RFC 4180 (the field, its blank included, between double quotes, inner
+// quotes doubled). Lines end with CR LF; a list that shows no entry shows its first.
 // Clips without objects give no line. User-interface thread only; reads
 // the tables, changes no row.
 #pragma once

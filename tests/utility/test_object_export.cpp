@@ -123,5 +123,40 @@ TEST_F(ObjectExportTest, AnObjectChainThatLoopsEndsOnce) {
   EXPECT_EQ(result.lines, 2);
 }
 
+// Texts that would break the CSV (a comma, a double quote, a line end) are
+// quoted as in RFC 4180; every other field stays as it was.
+TEST_F(ObjectExportTest, TextsWithCommasQuotesOrLineEndsAreQuoted) {
+  struct Case {
+    const char* text;
+    const char* field;
+  };
+  const Case cases[] = {
+      {"plain", " plain"},
+      {"a,b", "\" a,b\""},
+      {"say \"hi\"", "\" say \"\"hi\"\"\""},
+      {"two\r\nlines", "\" two\r\nlines\""},
+      {"cr\ronly", "\" cr\ronly\""},
+      {"lf\nonly", "\" lf\nonly\""},
+      {"\"", "\" \"\"\""},
+      {" ;:'", "  ;:'"},
+  };
+  clip_layout_.entries = {Entry("clip_name", "%s"), Entry("memo", "%s")};
+  object_layout_.entries = {Entry("mag", "%.2f"), Entry("memo", "%s")};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Tables().clip.Clear();
+    Tables().obj.Clear();
+    const int a = AddClip({c.text, 2024, 1, 5, 20, 15, 0.0f});
+    Tables().clip.SetText(a, clip::kMemo, "m");
+    const int o = AddObject({a, "spo", 1.0f});
+    Tables().obj.SetText(o, obj::kMemo, c.text);
+    const ExportResult result = Export({a}, a);
+    ASSERT_EQ(result.status, ExportStatus::kWritten);
+    EXPECT_EQ(ReadFileBytes(result.path), std::string(" clip_name, memo,mag, memo\r\n") +
+                                              c.field + ", m,1.00," + c.field + "\r\n");
+    std::filesystem::remove(result.path);
+  }
+}
+
 }  // namespace
 }  // namespace mr4::test

@@ -64,14 +64,30 @@ SlotRunner StarFitThenAnalyze(bool star_fit) {
   };
 }
 
+namespace {
+
+ParallelOptions Checked(const ParallelOptions& options) {
+  ParallelOptions checked = options;
+  checked.threads = std::clamp(options.threads, 1, kContextCount - 1);
+  checked.start_line = std::max(options.start_line, 0);
+  return checked;
+}
+
+}  // namespace
+
 ParallelAnalysis::ParallelAnalysis(const ParallelOptions& options, SlotRunner runner,
                                    HeadlessLoop& loop)
-    : options_{std::clamp(options.threads, 1, kContextCount - 1), options.unclassified_only,
-               std::max(options.start_line, 0)},
+    : options_(Checked(options)), runner_(std::move(runner)), queue_(loop), loop_(&loop) {}
+
+ParallelAnalysis::ParallelAnalysis(const ParallelOptions& options, SlotRunner runner,
+                                   MessageQueue& queue)
+    : options_(Checked(options)),
       runner_(std::move(runner)),
-      loop_(loop) {}
+      queue_(queue) {}
 
 ParallelAnalysis::~ParallelAnalysis() {
+  if (timer_ != 0) queue_.StopTimer(timer_);
+  *alive_ = false;
   for (Slot& s : slots_) {
     if (s.thread.joinable()) s.thread.join();
   }
@@ -117,7 +133,7 @@ bool ParallelAnalysis::StartSlot(int slot) {
   if (stop_.load()) return false;
   int line = -1;
   int drive = -1;
-  if (slot >= 1) {
+  if (slot >= 1 && !options_.sequential) {
     // An idle drive first; a busy one only when no idle drive has work.
     for (bool idle_only : {true, false}) {
       for (int d = 0; d < static_cast<int>(drives_.size()) && line < 0; ++d) {
@@ -128,6 +144,9 @@ bool ParallelAnalysis::StartSlot(int slot) {
       }
       if (line >= 0) break;
     }
+  } else if (options_.sequential) {
+    if (!sequential_taken_ && !lines_.empty()) line = 0;
+    sequential_taken_ = true;
   } else if (slot0_next_ >= 0) {
     line = NextLine(slot0_next_, true, -1);
     slot0_next_ = line >= 0 ? NextLine(line + 1, true, -1) : -1;
@@ -145,12 +164,14 @@ bool ParallelAnalysis::StartSlot(int slot) {
   s.label = name.empty() ? std::string() : std::to_string(slot) + ": " + name;
   AnalysisContextAt(slot).clip_row = row;
   ++running_;
-  if (slot == 0) {
+  if (slot == 0 && !slot0_on_thread_) {
     slot0_pending_ = row;  // Run takes it on the main thread
   } else {
-    s.thread = std::thread([this, slot, row] {
+    s.thread = std::thread([this, slot, row, alive = alive_] {
       const SlotOutcome outcome = runner_(slot, row);
-      loop_.Post([this, slot, outcome] { FinishSlot(slot, outcome); });
+      queue_.Post([this, slot, outcome, alive] {
+        if (*alive) FinishSlot(slot, outcome);
+      });
     });
   }
   return true;
@@ -178,10 +199,17 @@ void ParallelAnalysis::FinishSlot(int slot, const SlotOutcome& outcome) {
   if (!stop_.load()) StartSlot(slot);
   // After the slot's next start, so that a display shows the slots busy.
   if (on_finished) on_finished(done);
+  if (!slot0_on_thread_) return;  // Run sees the end itself
+  {
+    std::lock_guard lock(mutex_);
+    if (running_ != 0) return;
+  }
+  End();
+  // Last: the callback may end the object's owner.
+  if (on_end) on_end();
 }
 
-void ParallelAnalysis::Run() {
-  ScopedReplayPump pump(loop_);
+bool ParallelAnalysis::Begin() {
   start_ = std::chrono::steady_clock::now();
   const int n = options_.threads;
   for (int s = 0; s <= n; ++s) AnalysisContextAt(s).stop.store(0);
@@ -189,16 +217,28 @@ void ParallelAnalysis::Run() {
   const Table& clips = Tables().clip;
   {
     std::lock_guard lock(mutex_);
-    for (int r = 0; r < clips.count(); ++r) {
-      if (clips.Exists(r)) lines_.push_back(r);
+    started_ = true;
+    if (options_.lines.empty()) {
+      for (int r = 0; r < clips.count(); ++r) {
+        if (clips.Exists(r)) lines_.push_back(r);
+      }
+    } else {
+      for (int r : options_.lines) {
+        if (r >= 0 && clips.Exists(r)) lines_.push_back(r);
+      }
     }
     const int first = std::min(options_.start_line, static_cast<int>(lines_.size()));
     lines_.erase(lines_.begin(), lines_.begin() + first);
-    total_ = static_cast<int>(lines_.size());
+    if (options_.sequential) {
+      lines_.resize(std::min<std::size_t>(lines_.size(), 1));
+      total_ = eligible_ = 1;
+    } else {
+      total_ = static_cast<int>(lines_.size());
+    }
     int drive_count = 0;
     for (int row : lines_) drive_count = std::max(drive_count, clips.Int(row, clip::kDriveno) + 1);
     drives_.assign(static_cast<std::size_t>(std::max(drive_count, 1)), Drive{});
-    for (int j = 0; j < total_; ++j) {
+    for (int j = 0; j < total_ && !options_.sequential; ++j) {
       const int row = lines_[static_cast<std::size_t>(j)];
       if (!ClipEligible(clips, row, options_.unclassified_only)) continue;
       ++eligible_;
@@ -211,37 +251,68 @@ void ParallelAnalysis::Run() {
     }
   }
 
+  if (options_.sequential) return StartSlot(0);
   const int first_slot = slot0_next_ >= 0 ? 0 : 1;
+  bool started = false;
   for (int slot = first_slot; slot <= n; ++slot) {
     if (!StartSlot(slot)) break;
+    started = true;
   }
-  const MessageQueue::TimerId timer = loop_.StartTimer(kParallelTickPeriod, [this] { Tick(); });
-  for (;;) {
-    int row;
-    {
-      std::lock_guard lock(mutex_);
-      if (running_ == 0) break;
-      row = slot0_pending_;
-      slot0_pending_ = -1;
-    }
-    if (row >= 0) {
-      // Slot 0 on the main thread: a replay run runs the loop while it
-      // waits, so the workers' ends and the ticks go on meanwhile.
-      FinishSlot(0, runner_(0, row));
-      continue;
-    }
-    loop_.RunUntil(
-        [this] {
-          std::lock_guard lock(mutex_);
-          return running_ == 0 || slot0_pending_ >= 0;
-        },
-        kParallelTickPeriod);
-  }
-  loop_.StopTimer(timer);
-  for (int s = 0; s <= n; ++s) AnalysisContextAt(s).stop.store(0);
+  return started;
+}
+
+void ParallelAnalysis::End() {
+  if (timer_ != 0) queue_.StopTimer(timer_);
+  timer_ = 0;
+  for (int s = 0; s <= options_.threads; ++s) AnalysisContextAt(s).stop.store(0);
   std::lock_guard lock(mutex_);
   end_ = std::chrono::steady_clock::now();
   ended_ = true;
+}
+
+void ParallelAnalysis::Run() {
+  if (loop_ == nullptr) return;  // built for Start
+  ScopedReplayPump pump(*loop_);
+  if (Begin()) {
+    timer_ = queue_.StartTimer(kParallelTickPeriod, [this] { Tick(); });
+    for (;;) {
+      int row;
+      {
+        std::lock_guard lock(mutex_);
+        if (running_ == 0) break;
+        row = slot0_pending_;
+        slot0_pending_ = -1;
+      }
+      if (row >= 0) {
+        // Slot 0 on the main thread: a replay run runs the loop while it
+        // waits, so the workers' ends and the ticks go on meanwhile.
+        FinishSlot(0, runner_(0, row));
+        continue;
+      }
+      loop_->RunUntil(
+          [this] {
+            std::lock_guard lock(mutex_);
+            return running_ == 0 || slot0_pending_ >= 0;
+          },
+          kParallelTickPeriod);
+    }
+  }
+  End();
+}
+
+bool ParallelAnalysis::Start() {
+  slot0_on_thread_ = true;
+  if (!Begin()) {
+    End();
+    return false;
+  }
+  timer_ = queue_.StartTimer(kParallelTickPeriod, [this] { Tick(); });
+  return true;
+}
+
+bool ParallelAnalysis::running() const {
+  std::lock_guard lock(mutex_);
+  return started_ && !ended_;
 }
 
 void ParallelAnalysis::Stop(int kind) {

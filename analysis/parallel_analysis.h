@@ -8,10 +8,18 @@
 // has work. Slot 0 runs the clips that need the replay graph, one after the
 // other, on the main thread: the graph and context 0 exist once.
 //
-// Threads: Run, the slot bookkeeping and the callbacks run on the main
-// thread, which runs `loop` while it waits (a replay run of slot 0 runs it
-// too); Stop and Progress may be called from any thread. A worker writes
-// only its clip's CLIP row (OBJ rows under the table's lock, by the run).
+// Two ways to run it. Run (a headless program) schedules and returns at the
+// end, running `loop` while it waits; slot 0 runs on the main thread (a
+// replay run of slot 0 runs the loop too). Start (a program whose main
+// thread runs an event loop of its own, the desktop) schedules and returns
+// at once; the workers' ends and the ticks arrive through the queue, slot 0
+// runs on a thread of its own (a replay run there blocks while the main
+// thread's loop hands out its frames), and `on_end` tells the end.
+//
+// Threads: Run, Start, the slot bookkeeping and the callbacks run on the
+// main thread; Stop and Progress may be called from any thread. A worker
+// writes only its clip's CLIP row (OBJ rows under the table's lock, by the
+// run).
 #pragma once
 
 #include <array>
@@ -19,6 +27,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -74,6 +83,12 @@ struct ParallelOptions {
   int threads = 4;                 // N ("gPAN"): slots 0 .. N, 1 .. kContextCount - 1
   bool unclassified_only = false;  // the Ctrl variant
   int start_line = 0;              // first line of the list taking part
+  // The list: the CLIP rows in line order. Empty: the existing rows in
+  // table order.
+  std::vector<int> lines;
+  // One clip only, the start line's, in slot 0, whatever its checks (the
+  // caller has chosen it); total 1. `threads` and the drives play no part.
+  bool sequential = false;
 };
 
 struct SlotProgress {
@@ -98,7 +113,12 @@ struct FinishedClip {
 
 class ParallelAnalysis {
  public:
+  // `loop` is the main thread's (Run or Start).
   ParallelAnalysis(const ParallelOptions& options, SlotRunner runner, HeadlessLoop& loop);
+  // `queue` delivers to the main thread, whose own loop runs (Start only).
+  ParallelAnalysis(const ParallelOptions& options, SlotRunner runner, MessageQueue& queue);
+  // Waits for workers still running (a Start-ed run given up: their ends
+  // are dropped).
   ~ParallelAnalysis();
   ParallelAnalysis(const ParallelAnalysis&) = delete;
   ParallelAnalysis& operator=(const ParallelAnalysis&) = delete;
@@ -107,6 +127,12 @@ class ParallelAnalysis {
   // when the last started clip has finished; returns at once when no clip
   // is eligible. Main thread only; once per object.
   void Run();
+  // Schedules the list and returns: false when no clip started (the run
+  // has then ended, and `on_end` is not called). Otherwise `on_end` follows
+  // the last started clip's end. Main thread only; once per object.
+  bool Start();
+  // True from Run or Start until the last started clip has finished.
+  bool running() const;
   // Nothing new starts; the running clips end their frame loops and write
   // what they have, or with kStopKeepingResult (an interrupt) end without
   // writing, keeping their clips' old result files. Any thread.
@@ -121,6 +147,9 @@ class ParallelAnalysis {
   // each progress tick.
   std::function<void(const FinishedClip&)> on_finished;
   std::function<void(const ParallelProgress&)> on_tick;
+  // Main thread, Start only: the last started clip has finished (after its
+  // on_finished); the stop flags are cleared again.
+  std::function<void()> on_end;
 
  private:
   struct Drive {
@@ -136,6 +165,9 @@ class ParallelAnalysis {
     std::thread thread;
   };
 
+  // Builds the list and starts the first slots; false when none started.
+  bool Begin();
+  void End();
   bool StartSlot(int slot);
   void FinishSlot(int slot, const SlotOutcome& outcome);
   // Takes the drive's candidate (the first own-reader line at or after it)
@@ -148,7 +180,13 @@ class ParallelAnalysis {
 
   const ParallelOptions options_;
   SlotRunner runner_;
-  HeadlessLoop& loop_;
+  MessageQueue& queue_;
+  HeadlessLoop* loop_ = nullptr;  // Run's; null for Start
+  bool slot0_on_thread_ = false;  // Start-ed: slot 0 gets a thread too
+  MessageQueue::TimerId timer_ = 0;
+  // The posted ends of the workers look here first: a run given up while
+  // workers ran is gone when their ends arrive.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
   mutable std::mutex mutex_;  // the slots, drives and counters
   std::vector<int> lines_;    // list line -> CLIP row
@@ -162,7 +200,9 @@ class ParallelAnalysis {
   int eligible_ = 0;
   std::atomic<bool> stop_{false};
   std::chrono::steady_clock::time_point start_{}, end_{};
+  bool started_ = false;
   bool ended_ = false;
+  bool sequential_taken_ = false;
 };
 
 }  // namespace mr4

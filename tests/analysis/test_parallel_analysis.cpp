@@ -74,6 +74,14 @@ struct Recorder {
   }
 };
 
+ParallelOptions Options(int threads, bool unclassified_only, int start_line) {
+  ParallelOptions options;
+  options.threads = threads;
+  options.unclassified_only = unclassified_only;
+  options.start_line = start_line;
+  return options;
+}
+
 std::vector<int> Sorted(std::vector<int> v) {
   std::sort(v.begin(), v.end());
   return v;
@@ -85,7 +93,7 @@ TEST_F(ParallelAnalysisTest, DrivesAreSpreadBeforeOneGetsASecondWorker) {
   for (int i = 0; i < 6; ++i) all.push_back(AddClip("A" + std::to_string(i), 0));
   for (int i = 0; i < 2; ++i) all.push_back(AddClip("B" + std::to_string(i), 1));
   Recorder rec;
-  ParallelAnalysis run({4, false, 0}, rec.Runner(), DefaultHeadlessLoop());
+  ParallelAnalysis run(Options(4, false, 0), rec.Runner(), DefaultHeadlessLoop());
   run.Run();
 
   // The first clip of each slot is its assignment at the start.
@@ -108,7 +116,7 @@ TEST_F(ParallelAnalysisTest, OneWorkerTakesEachDriveInItsListOrder) {
   const int a1 = AddClip("A1", 0);
   const int b1 = AddClip("B1", 1);
   Recorder rec;
-  ParallelAnalysis run({1, false, 0}, rec.Runner(), DefaultHeadlessLoop());
+  ParallelAnalysis run(Options(1, false, 0), rec.Runner(), DefaultHeadlessLoop());
   run.Run();
   // Slot 1 alone: each time every drive is idle, so the first drive with
   // work wins; a drive's candidates only move forward.
@@ -124,7 +132,7 @@ TEST_F(ParallelAnalysisTest, ReplayClipsRunInSlotZeroOnTheMainThread) {
   // it must not run beside slot 0 on another context.
   const int unprobed = AddClip("unprobed", 0, 0);
   Recorder rec;
-  ParallelAnalysis run({4, false, 0}, rec.Runner(), DefaultHeadlessLoop());
+  ParallelAnalysis run(Options(4, false, 0), rec.Runner(), DefaultHeadlessLoop());
   run.Run();
   EXPECT_EQ(rec.rows_by_slot[0], (std::vector<int>{wmv, compressed, unprobed}));
   EXPECT_EQ(rec.slots_on_main_thread, std::set<int>{0});
@@ -152,7 +160,7 @@ TEST_F(ParallelAnalysisTest, ReplayClipsDoNotCountOnTheirDrive) {
     worker_rows.push_back(row);
     return SlotOutcome{};
   };
-  ParallelAnalysis run({1, false, 0}, runner, DefaultHeadlessLoop());
+  ParallelAnalysis run(Options(1, false, 0), runner, DefaultHeadlessLoop());
   run.on_finished = [&](const FinishedClip& done) {
     if (done.slot != 0) return;
     std::lock_guard lock(mutex);
@@ -189,7 +197,7 @@ TEST_F(ParallelAnalysisTest, Eligibility) {
     const int row = AddClip(c.spec);
     EXPECT_EQ(ClipEligible(Tables().clip, row, c.unclassified_only), c.eligible);
     Recorder rec;
-    ParallelAnalysis run({2, c.unclassified_only, 0}, rec.Runner(), DefaultHeadlessLoop());
+    ParallelAnalysis run(Options(2, c.unclassified_only, 0), rec.Runner(), DefaultHeadlessLoop());
     run.Run();
     EXPECT_EQ(rec.rows.size(), c.eligible ? 1u : 0u);
     EXPECT_EQ(run.Progress().eligible, c.eligible ? 1 : 0);
@@ -201,7 +209,7 @@ TEST_F(ParallelAnalysisTest, OnlyLinesFromTheStartLineTakePart) {
   const int first = AddClip("first", 0);
   const int second = AddClip("second", 1);
   Recorder rec;
-  ParallelAnalysis run({4, false, 1}, rec.Runner(), DefaultHeadlessLoop());
+  ParallelAnalysis run(Options(4, false, 1), rec.Runner(), DefaultHeadlessLoop());
   run.Run();
   EXPECT_EQ(Sorted(rec.rows), (std::vector<int>{first, second}));
   EXPECT_EQ(run.Progress().total, 2);
@@ -227,7 +235,7 @@ TEST_F(ParallelAnalysisTest, StopWhileThreeWorkersRun) {
     saw_stop.push_back(c.stop.load());
     return SlotOutcome{};
   };
-  ParallelAnalysis run({3, false, 0}, runner, DefaultHeadlessLoop());
+  ParallelAnalysis run(Options(3, false, 0), runner, DefaultHeadlessLoop());
   running = &run;
   ParallelProgress busy;
   std::thread user([&] {
@@ -273,7 +281,7 @@ TEST_F(ParallelAnalysisTest, FinishedClipsAreReportedOnTheMainThread) {
   AddClip("b", 1);
   AddClip("w", 0, -1);
   Recorder rec;
-  ParallelAnalysis run({2, false, 0}, rec.Runner(), DefaultHeadlessLoop());
+  ParallelAnalysis run(Options(2, false, 0), rec.Runner(), DefaultHeadlessLoop());
   std::vector<int> finished;
   bool all_on_main = true;
   run.on_finished = [&](const FinishedClip& done) {
@@ -297,6 +305,114 @@ TEST_F(ParallelAnalysisTest, AClipWithoutMaskPictureIsSkipped) {
   EXPECT_TRUE(outcome.skipped);
   EXPECT_FALSE(outcome.stopped);
   EXPECT_EQ(clips.Int(row, clip::kO), 0) << "nothing was run";
+}
+
+
+// Started over a queue whose loop the caller runs (the desktop's way): the
+// call returns at once, every slot runs on a thread of its own (slot 0 too:
+// the main thread must keep its loop running), and the end comes through
+// the queue after the last clip's report.
+TEST_F(ParallelAnalysisTest, StartedRunEndsThroughTheQueue) {
+  const int a = AddClip("a", 0);
+  const int w = AddClip("w", 0, -1);
+  const int b = AddClip("b", 1);
+  const int c = AddClip("c", 0);
+  HeadlessLoop loop;
+  Recorder rec;
+  std::vector<std::string> events;
+  ParallelAnalysis run(Options(2, false, 0), rec.Runner(), loop);
+  run.on_finished = [&](const FinishedClip& done) {
+    events.push_back("finished " + std::to_string(done.row));
+  };
+  run.on_end = [&] {
+    events.push_back(run.running() ? "end while running" : "end");
+  };
+  ASSERT_TRUE(run.Start());
+  EXPECT_TRUE(run.running());
+  EXPECT_TRUE(loop.RunUntil([&] { return !run.running(); }, 10s));
+  loop.RunPending();
+  EXPECT_TRUE(rec.slots_on_main_thread.empty()) << "no slot ran on the loop's thread";
+  EXPECT_EQ(rec.rows_by_slot[0], (std::vector<int>{w}));
+  EXPECT_EQ(Sorted(rec.rows), Sorted({a, w, b, c}));
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_EQ(events.back(), "end");
+  EXPECT_EQ(std::count(events.begin(), events.end(), "end"), 1);
+  EXPECT_EQ(run.Progress().summary, "0 threads 4 / 4 ");
+}
+
+TEST_F(ParallelAnalysisTest, StartWithNoEligibleClipStartsNothing) {
+  AddClip("unchecked", 0, 1, 0);
+  AddClip("no video", 1, 1, 1, 0);
+  HeadlessLoop loop;
+  Recorder rec;
+  bool ended = false;
+  ParallelAnalysis run(Options(4, false, 0), rec.Runner(), loop);
+  run.on_end = [&] { ended = true; };
+  EXPECT_FALSE(run.Start());
+  EXPECT_FALSE(run.running());
+  loop.RunPending();
+  EXPECT_TRUE(rec.rows.empty());
+  EXPECT_FALSE(ended) << "the caller knows from Start's answer";
+  EXPECT_EQ(run.Progress().eligible, 0);
+}
+
+// One clip, the start line's, in slot 0, whatever its check and however
+// many clips follow; and the list given in line order rather than table
+// order.
+TEST_F(ParallelAnalysisTest, SequentialRunAnalysesTheStartLineOnly) {
+  const int a = AddClip("a", 0);
+  const int b = AddClip("b", 0, 1, 0);  // unchecked: chosen all the same
+  const int c = AddClip("c", 1);
+  struct Case {
+    const char* name;
+    std::vector<int> lines;
+    int start_line;
+    std::vector<int> expected;
+  };
+  const Case cases[] = {
+      {"table order", {}, 1, {b}},
+      {"given line order", {c, b, a}, 0, {c}},
+      {"start line past the end", {}, 3, {}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    HeadlessLoop loop;
+    Recorder rec;
+    ParallelOptions options;
+    options.threads = 4;
+    options.start_line = k.start_line;
+    options.lines = k.lines;
+    options.sequential = true;
+    ParallelAnalysis run(options, rec.Runner(), loop);
+    const bool started = run.Start();
+    EXPECT_EQ(started, !k.expected.empty());
+    if (started) {
+      EXPECT_TRUE(loop.RunUntil([&] { return !run.running(); }, 10s));
+    }
+    EXPECT_EQ(rec.rows, k.expected);
+    EXPECT_EQ(rec.rows_by_slot.size(), k.expected.empty() ? 0u : 1u);
+    EXPECT_EQ(rec.rows_by_slot.count(0), k.expected.empty() ? 0u : 1u);
+    EXPECT_EQ(run.Progress().total, 1);
+  }
+}
+
+// A run given up while its workers run waits for them, and their ends,
+// still queued, reach nothing.
+TEST_F(ParallelAnalysisTest, RunGivenUpWhileWorkersRunDropsTheirEnds) {
+  AddClip("a", 0);
+  AddClip("b", 1);
+  HeadlessLoop loop;
+  int reports = 0;
+  {
+    ParallelAnalysis run(Options(2, false, 0), [](int, int) {
+      std::this_thread::sleep_for(30ms);
+      return SlotOutcome{};
+    }, loop);
+    run.on_finished = [&](const FinishedClip&) { ++reports; };
+    ASSERT_TRUE(run.Start());
+  }
+  loop.RunPending();
+  EXPECT_EQ(reports, 0);
 }
 
 }  // namespace

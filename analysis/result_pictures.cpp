@@ -6,6 +6,8 @@
 #include <cstdint>
 
 #include "analysis/measurement.h"
+#include "tables/table.h"
+#include "tables/table_catalogue.h"
 
 namespace mr4 {
 namespace {
@@ -204,6 +206,152 @@ void DrawResidualGraph(const AnalysisContext& c, DisplayPicture& p) {
     if (angle_row >= B && angle_row <= top) Paint(p, x, angle_row, kRed);
     if (radial_row >= B && radial_row <= top) Paint(p, x, radial_row, kGreen);
   }
+}
+
+namespace {
+
+// The mask page's colour of one pixel: `code` the mask code, `level` the
+// brightness, `mark` the red marker.
+void ResultPixel(std::uint8_t* px, int code, int level, int mark, bool hits_all) {
+  if (code & 2) {
+    const int c = std::min(level + mark, 255);
+    px[0] = static_cast<std::uint8_t>((c + 50) / 3);
+    px[1] = static_cast<std::uint8_t>((c + 200) / 3);
+    px[2] = static_cast<std::uint8_t>((c + 50) / 3);
+  } else if (code >= 16) {
+    px[0] = 255;
+    px[1] = px[2] = static_cast<std::uint8_t>(level / 2);
+  } else if (code & 4) {
+    const auto c = static_cast<std::uint8_t>(std::min(level + 20, 255));
+    px[0] = px[1] = c;
+    px[2] = static_cast<std::uint8_t>(level);
+  } else {
+    px[0] = px[1] = px[2] = static_cast<std::uint8_t>(level);
+    if (mark == 255 || (mark != 0 && hits_all)) {
+      px[0] = px[1] = 255;
+    } else if (mark != 0) {
+      px[0] = px[2] = 120;
+    }
+  }
+}
+
+// A plus of arms `arm` at (x, y) in the red channel only.
+void RedCross(DisplayPicture& p, int x, int y, int arm, std::uint8_t value) {
+  for (int d = -arm; d <= arm; ++d) {
+    for (const auto& [px, py] : {std::pair{x + d, y}, std::pair{x, y + d}}) {
+      if (px < 0 || py < 0 || px >= p.width || py >= p.height) continue;
+      p.bgr[(std::size_t(py) * p.width + px) * 3 + 2] = value;
+    }
+  }
+}
+
+void SquareOutline(DisplayPicture& p, int x, int y, int half, Colour colour) {
+  Row(p, y - half, x - half, x + half, colour);
+  Row(p, y + half, x - half, x + half, colour);
+  Column(p, x - half, y - half, y + half, colour);
+  Column(p, x + half, y - half, y + half, colour);
+}
+
+// Mask stars: unlinked ones a faint red cross, linked ones a red line to
+// their predicted position and a full cross; those beyond two deviations
+// in daz or dev a square, the one with the largest pixel residual a larger
+// one.
+void DrawMaskStarMarks(const AnalysisContext& c, DisplayPicture& p) {
+  const std::vector<MaskStar>& stars = c.stars.mask_stars;
+  double sum_az = 0, sum_ev = 0, sq_az = 0, sq_ev = 0;
+  int linked = 0;
+  for (const MaskStar& s : stars) {
+    if (s.link < 0) continue;
+    ++linked;
+    sum_az += s.daz;
+    sum_ev += s.dev;
+    sq_az += s.daz * s.daz;
+    sq_ev += s.dev * s.dev;
+  }
+  const double mean_az = linked ? sum_az / linked : 0, mean_ev = linked ? sum_ev / linked : 0;
+  const double sd_az = linked ? std::sqrt(std::max(sq_az / linked - mean_az * mean_az, 0.0)) : 0;
+  const double sd_ev = linked ? std::sqrt(std::max(sq_ev / linked - mean_ev * mean_ev, 0.0)) : 0;
+  int worst = -1;
+  double worst_pixels = -1;
+  for (int i = 0; i < static_cast<int>(stars.size()); ++i) {
+    const MaskStar& s = stars[static_cast<std::size_t>(i)];
+    const int x = Truncate(s.x), y = Truncate(s.y);
+    if (s.link < 0) {
+      RedCross(p, x, y, 3, 80);
+      continue;
+    }
+    const int tx = Truncate(s.predicted_x), ty = Truncate(s.predicted_y);
+    const int steps = std::max(std::abs(tx - x), std::abs(ty - y));
+    for (int k = 0; k <= steps; ++k) {
+      const double t = steps ? double(k) / steps : 0;
+      Paint(p, Truncate(x + (tx - x) * t + 0.5), Truncate(y + (ty - y) * t + 0.5), kRed);
+    }
+    RedCross(p, x, y, 3, 255);
+    if (std::fabs(s.daz - mean_az) > 2 * sd_az || std::fabs(s.dev - mean_ev) > 2 * sd_ev) {
+      SquareOutline(p, x, y, 5, Colour{0, 150, 0});
+    }
+    const double pixels = std::hypot(s.x - s.predicted_x, s.y - s.predicted_y);
+    if (pixels > worst_pixels) {
+      worst_pixels = pixels;
+      worst = i;
+    }
+  }
+  if (worst >= 0) {
+    const MaskStar& s = stars[static_cast<std::size_t>(worst)];
+    SquareOutline(p, Truncate(s.x), Truncate(s.y), 7, Colour{0, 0, 250});
+  }
+}
+
+}  // namespace
+
+void ComposeResultPicture(const ResultPictureSource& source, const MaskPageSwitches& switches,
+                          std::vector<std::uint8_t>& bgr) {
+  const AnalysisContext& c = *source.context;
+  const int W = std::max(c.width, 0), H = std::max(c.height, 0);
+  const std::size_t pixels = std::size_t(W) * H;
+  bgr.assign(pixels * 3, 0);
+  DisplayPicture p{bgr, W, H};
+  if (pixels == 0) return;
+  const bool hits_all = source.parallel && switches.hits;
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const float b = c.background ? c.background[i] : 0.0f;
+    const int level = b <= 0 ? 0 : b >= 255 ? 255 : static_cast<int>(b);
+    ResultPixel(&bgr[i * 3], c.mask ? c.mask[i] : 0, level, c.marker ? c.marker[i] : 0, hits_all);
+  }
+
+  // Every detection of the run; a fitted sample in red, the others yellow.
+  if (c.detections) {
+    for (int field = 0; field < kMaxFields; ++field) {
+      const int count = std::min(c.detection_count[static_cast<std::size_t>(field)],
+                                 kDetectionsPerField);
+      for (int n = 0; n < count; ++n) {
+        const Detection& d = c.detections[std::size_t(field) * kDetectionsPerField + n];
+        DrawDetectionMark(p, d.x, d.y, d.pass ? d.object : -1);
+      }
+    }
+  }
+  const Table& objects = Tables().obj;
+  if (c.clip_row >= 0 && c.current_object >= 0 && objects.Exists(c.current_object)) {
+    DrawTrailLine(p, objects.Float(c.current_object, obj::kX1),
+                  objects.Float(c.current_object, obj::kY1),
+                  objects.Float(c.current_object, obj::kX2),
+                  objects.Float(c.current_object, obj::kY2),
+                  objects.Text(c.current_object, obj::kClass));
+  }
+  if (switches.stars && source.visible) {
+    VisibleStars placed = *source.visible;  // placed with this context's camera
+    RefreshVisibleStars(c.profile, placed,
+                        [&](double x, double y, float mag) { DrawStarMarker(c, p, x, y, mag); });
+  }
+  if (switches.stars || !source.parallel_running) DrawMaskStarMarks(c, p);
+  if (switches.graphs) {
+    if (source.catalogue) DrawPhotometryGraph(c, *source.catalogue, switches.graph_lines, p);
+    DrawLightCurve(c, -1, p);
+  }
+  if (switches.residuals) DrawResidualGraph(c, p);
+  const int ox = Truncate(W / 2 + c.profile.p_dx), oy = Truncate(H / 2 + c.profile.p_dy);
+  Row(p, oy, ox - 5, ox + 5, kCyan);
+  Column(p, ox, oy - 5, oy + 5, kCyan);
 }
 
 }  // namespace mr4

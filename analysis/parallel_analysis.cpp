@@ -75,6 +75,18 @@ ParallelOptions Checked(const ParallelOptions& options) {
 
 }  // namespace
 
+SlotRunner AnalyzeAsPrepared() {
+  auto masks = std::make_shared<std::array<std::vector<std::uint8_t>, kContextCount>>();
+  return [masks](int slot, int row) {
+    AnalysisContext& c = AnalysisContextAt(slot);
+    SlotOutcome outcome;
+    outcome.code = AnalyzeClipRow(c, row, false, true, (*masks)[static_cast<std::size_t>(slot)]);
+    outcome.stopped = outcome.code == kAnalysisStopped;
+    outcome.fields = c.field_counter;
+    return outcome;
+  };
+}
+
 ParallelAnalysis::ParallelAnalysis(const ParallelOptions& options, SlotRunner runner,
                                    HeadlessLoop& loop)
     : options_(Checked(options)), runner_(std::move(runner)), queue_(loop), loop_(&loop) {}
@@ -196,6 +208,7 @@ void ParallelAnalysis::FinishSlot(int slot, const SlotOutcome& outcome) {
   if (done.row >= 0 && clips.Exists(done.row)) {
     AnalysisContextAt(slot).current_object = clips.Int(done.row, clip::kOline);
   }
+  if (on_context_done) on_context_done(done);
   if (!stop_.load()) StartSlot(slot);
   // After the slot's next start, so that a display shows the slots busy.
   if (on_finished) on_finished(done);
@@ -363,9 +376,15 @@ ParallelProgress ParallelAnalysis::Progress() const {
   p.summary = SummaryText();
   for (int slot = 0; slot <= options_.threads; ++slot) {
     const Slot& s = slots_[static_cast<std::size_t>(slot)];
-    p.slots.push_back({s.label, s.progress});
+    p.slot_lines.push_back({s.label, s.progress});
   }
   return p;
+}
+
+bool ParallelAnalysis::SlotBusy(int slot) const {
+  if (slot < 0 || slot >= kContextCount) return false;
+  std::lock_guard lock(mutex_);
+  return slots_[static_cast<std::size_t>(slot)].row >= 0;
 }
 
 double ParallelAnalysis::ElapsedSeconds() const {

@@ -78,6 +78,9 @@ SlotOutcome RunClipInSlot(AnalysisContext& c, int row, bool star_fit,
                           std::vector<std::uint8_t>& mask);
 // A runner calling RunClipInSlot on context `slot` with a buffer per slot.
 SlotRunner StarFitThenAnalyze(bool star_fit);
+// The runner of a one-clip run: the clip prepared (the empty mask when it
+// has no mask picture) and analysed with the camera of its row, no star fit.
+SlotRunner AnalyzeAsPrepared();
 
 struct ParallelOptions {
   int threads = 4;                 // N ("gPAN"): slots 0 .. N, 1 .. kContextCount - 1
@@ -102,7 +105,8 @@ struct ParallelProgress {
   int total = 0;     // list lines from the start line to the end
   int eligible = 0;  // of them, clips that take part
   std::string summary;              // "%d threads %d / %d "
-  std::vector<SlotProgress> slots;  // slot 0 .. N
+  // Slot 0 .. N. (Not `slots`: the Qt code that shows it cannot use the name.)
+  std::vector<SlotProgress> slot_lines;
 };
 
 struct FinishedClip {
@@ -140,9 +144,15 @@ class ParallelAnalysis {
   bool stopped() const { return stop_.load(); }
 
   ParallelProgress Progress() const;
+  // The slot has a clip (its context is in use). Any thread.
+  bool SlotBusy(int slot) const;
   // Seconds from the start of Run to its end (or to now while it runs).
   double ElapsedSeconds() const;
 
+  // Main thread: a clip has finished and its context (its current object
+  // set to the clip's first object) is not yet given the next clip, so its
+  // images and detections can be read.
+  std::function<void(const FinishedClip&)> on_context_done;
   // Main thread: after each clip (and its slot's next start), and after
   // each progress tick.
   std::function<void(const FinishedClip&)> on_finished;

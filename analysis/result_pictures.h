@@ -50,6 +50,14 @@ struct MaskPageSwitches {
   bool hits = true;          // "h": every marked pixel in cyan
 };
 
+// A composed result picture and the clip it shows.
+struct ResultPicture {
+  int clip_row = -1;
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> bgr;  // 3 bytes per pixel, rows from the bottom
+};
+
 struct ResultPictureSource {
   const AnalysisContext* context = nullptr;  // analysed: images, detections, stars
   // Context 0's visible-star list, placed with the context's profile.

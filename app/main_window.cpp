@@ -9,6 +9,8 @@
 #include <QResizeEvent>
 #include <cmath>
 
+#include "analysis/pa_dlg.h"
+#include "analysis/parallel_analysis.h"
 #include "app/settings.h"
 #include "base/error.h"
 #include "clips/current_clip.h"
@@ -229,7 +231,23 @@ void CUDlg::StorePlacement() const {
                                                            : kShowNormal;
 }
 
+void CUDlg::SetAnalysisResult(ResultPicture picture) {
+  analysis_result_ = std::move(picture);
+  if (CPage* mask = OpenedPage(PageId::kMask)) mask->OnAnalysisResult(analysis_result_);
+}
+
 void CUDlg::closeEvent(QCloseEvent* event) {
+  if (CPADlg* analysis = AnalysisDialog(); analysis && analysis->running()) {
+    // The window closes once the analysis has stopped: no clip is left
+    // half analysed, and those already done keep their results.
+    event->ignore();
+    if (close_after_analysis_) return;
+    if (!CurrentUi().AskOkCancel(kMessageCaption, kAnalysisRunningQuestion)) return;
+    close_after_analysis_ = true;
+    analysis->Stop(kStopKeepingResult);
+    return;
+  }
+  close_after_analysis_ = false;
   if (tables_modified_ &&
       !CurrentUi().AskOkCancel(kMessageCaption, kTablesNotSavedQuestion)) {
     event->ignore();

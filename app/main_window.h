@@ -18,6 +18,8 @@
 #include <span>
 #include <string_view>
 
+#include "analysis/result_pictures.h"
+
 class QFont;
 
 namespace mr4 {
@@ -104,6 +106,8 @@ class CPage : public QWidget {
     (void)first;
     (void)second;
   }
+  // An analysed clip's result picture (Mask Editor page).
+  virtual void OnAnalysisResult(const ResultPicture& picture) { (void)picture; }
 
  protected:
   virtual void OnInitPage() {}
@@ -158,6 +162,16 @@ class CUDlg : public QWidget {
   void MarkTablesModified(bool modified = true) { tables_modified_ = modified; }
   bool tables_modified() const { return tables_modified_; }
 
+  // The result picture of the last analysed clip: kept for the Mask Editor
+  // page, and handed to it at once when it has been opened.
+  void SetAnalysisResult(ResultPicture picture);
+  const ResultPicture& analysis_result() const { return analysis_result_; }
+
+  // Closing was asked while an analysis ran and answered with OK: the
+  // analysis stops, and its dialog closes the window when its last clip
+  // has ended.
+  bool close_after_analysis() const { return close_after_analysis_; }
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -173,6 +187,8 @@ class CUDlg : public QWidget {
   std::array<CPage*, kPageCount> pages_{};
   bool sizing_ = false;
   bool tables_modified_ = false;
+  bool close_after_analysis_ = false;
+  ResultPicture analysis_result_;
 };
 
 // The main window while it exists, else nullptr.
@@ -181,5 +197,8 @@ CUDlg* MainWindow();
 inline constexpr char kMainWindowCaption[] = "MeridraV4";
 inline constexpr char kTablesNotSavedQuestion[] =
     "Tables were not saved. Abandon Modification OK?";
+inline constexpr char kAnalysisRunningQuestion[] =
+    "Analysis is running. Stop it and close?\n"
+    "The clips being analysed keep their old results.";
 
 }  // namespace mr4

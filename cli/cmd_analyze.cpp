@@ -157,7 +157,7 @@ class ProgressDisplay {
     bar.append(static_cast<std::size_t>(kBarWidth - done), '.');
     std::fprintf(stderr, "[%s] %s\n", bar.c_str(), p.summary.c_str());
     lines_ = 1;
-    for (const SlotProgress& slot : p.slots) {
+    for (const SlotProgress& slot : p.slot_lines) {
       if (slot.label.empty()) continue;
       std::fprintf(stderr, "  %-40s %s\n", slot.label.c_str(), slot.progress.c_str());
       ++lines_;

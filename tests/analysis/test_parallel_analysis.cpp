@@ -248,7 +248,7 @@ TEST_F(ParallelAnalysisTest, StopWhileThreeWorkersRun) {
     do {
       busy = running->Progress();
       std::this_thread::sleep_for(20ms);
-    } while (busy.slots[3].progress.empty() && std::chrono::steady_clock::now() < limit);
+    } while (busy.slot_lines[3].progress.empty() && std::chrono::steady_clock::now() < limit);
     running->Stop();
     std::lock_guard lock(mutex);
     released = true;
@@ -258,12 +258,12 @@ TEST_F(ParallelAnalysisTest, StopWhileThreeWorkersRun) {
   user.join();
 
   EXPECT_EQ(busy.summary, "3 threads 0 / 6 ");
-  ASSERT_EQ(busy.slots.size(), 4u);
-  EXPECT_EQ(busy.slots[0].label, "");
+  ASSERT_EQ(busy.slot_lines.size(), 4u);
+  EXPECT_EQ(busy.slot_lines[0].label, "");
   for (int slot = 1; slot <= 3; ++slot) {
     SCOPED_TRACE(slot);
-    EXPECT_EQ(busy.slots[static_cast<std::size_t>(slot)].label.rfind(std::to_string(slot) + ": clip", 0), 0u);
-    EXPECT_EQ(busy.slots[static_cast<std::size_t>(slot)].progress, "  120/  600");
+    EXPECT_EQ(busy.slot_lines[static_cast<std::size_t>(slot)].label.rfind(std::to_string(slot) + ": clip", 0), 0u);
+    EXPECT_EQ(busy.slot_lines[static_cast<std::size_t>(slot)].progress, "  120/  600");
   }
   EXPECT_EQ(saw_stop, (std::vector<int>{1, 1, 1})) << "each running clip saw the stop";
   EXPECT_EQ(waiting, 3) << "no new clip started after the stop";

@@ -13,7 +13,7 @@
 #include "base/process_values.h"
 #include "calib/star_catalogue.h"
 #include "clips/clip_files.h"
-#include "platform/message_queue.h"
+#include "platform/qt_message_queue.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
 
@@ -52,7 +52,8 @@ CPADlg::CPADlg(CUDlg& window, const ParallelOptions& options, SlotRunner runner)
   setWindowTitle(options_.sequential ? kSequentialAnalysisCaption : kParallelAnalysisCaption);
   setModal(true);
   if (!runner) runner = options_.sequential ? AnalyzeAsPrepared() : StarFitThenAnalyze(true);
-  run_ = std::make_unique<ParallelAnalysis>(options_, std::move(runner), MainQueue());
+  queue_ = std::make_unique<QtMessageQueue>();
+  run_ = std::make_unique<ParallelAnalysis>(options_, std::move(runner), *queue_);
   run_->on_context_done = [this](const FinishedClip& done) { OnContextDone(done); };
   run_->on_finished = [this](const FinishedClip&) { ShowProgress(); };
   run_->on_tick = [this](const ParallelProgress&) { ShowProgress(); };
@@ -88,6 +89,7 @@ CPADlg::CPADlg(CUDlg& window, const ParallelOptions& options, SlotRunner runner)
 
 CPADlg::~CPADlg() {
   if (g_analysis_dialog == this) g_analysis_dialog = nullptr;
+  run_.reset();  // its workers' posts go to the queue
 }
 
 bool CPADlg::running() const { return run_->running(); }

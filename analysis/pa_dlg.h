@@ -3,14 +3,15 @@
 // "Sequential Analysis" runs one clip. One line per slot shows its clip and
 // its progress, a summary the counts, "Stop" ends the run early.
 //
-// The run is the engine's ParallelAnalysis, started over the main queue: the
-// workers' ends and the progress ticks arrive on the user-interface thread.
+// The run is the engine's ParallelAnalysis, started over a queue of the
+// dialog's own on the Qt event loop: the workers' ends and the progress
+// ticks arrive on the user-interface thread.
 // The dialog stays open until the last started clip has ended: "Stop", the
 // close box and Escape only raise the stop flag while clips run. Each
 // finished clip's result picture goes to the main window for the mask page.
 //
-// User-interface thread only. The program's main queue must be the Qt one
-// (the desktop installs it).
+// User-interface thread only. A clip of the replay road gets its frames
+// through the program's main queue, the Qt one the desktop installs.
 #pragma once
 
 #include <QDialog>
@@ -25,6 +26,7 @@ class QPushButton;
 namespace mr4 {
 
 class CUDlg;
+class QtMessageQueue;
 
 inline constexpr char kParallelAnalysisCaption[] = "Parallel Analysis";
 inline constexpr char kSequentialAnalysisCaption[] = "Sequential Analysis";
@@ -68,6 +70,7 @@ class CPADlg final : public QDialog {
 
   CUDlg& window_;
   const ParallelOptions options_;
+  std::unique_ptr<QtMessageQueue> queue_;  // before the run, which posts to it
   std::unique_ptr<ParallelAnalysis> run_;
   QLabel* summary_ = nullptr;
   std::vector<QLabel*> labels_;

@@ -17,7 +17,6 @@
 #include "app/settings.h"
 #include "base/process_values.h"
 #include "clips/clip_files.h"
-#include "platform/qt_message_queue.h"
 #include "platform/scripted_ui.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
@@ -117,8 +116,6 @@ class TestPADlg : public QObject {
  private:
   Settings saved_settings_;
   const LayoutScale unit_{1.0, 1.0};
-  QtMessageQueue* queue_ = nullptr;
-  MessageQueue* previous_queue_ = nullptr;
 
   void GuardAgainstHanging(Gate& gate, bool& gave_up) {
     QTimer::singleShot(kGiveUpMs, this, [&gate, &gave_up] {
@@ -129,15 +126,7 @@ class TestPADlg : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    queue_ = new QtMessageQueue;
-    previous_queue_ = SetMainQueue(queue_);
-    App().context_limit = 8;
-  }
-  void cleanupTestCase() {
-    SetMainQueue(previous_queue_);
-    delete queue_;
-  }
+  void initTestCase() { App().context_limit = 8; }
   void init() {
     saved_settings_ = AppSettings();
     Tables().clip.Clear();

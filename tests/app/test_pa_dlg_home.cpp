@@ -1,0 +1,123 @@
+// The analysis dialog on a real home with the real main window: the
+// simulated clips that are checked get their result files, the unchecked
+// one none.
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "analysis/pa_dlg.h"
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "clips/clip_scan.h"
+#include "tables/table.h"
+#include "tables/table_catalogue.h"
+#include "tests/support/run_program.h"
+
+namespace mr4 {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kCamera = {"cx=720", "cy=480", "lng=139.7", "lat=35.7",
+                                          "alt=30", "tz=32400", "rot=0", "k4=0",
+                                          "k3=0.06", "k2=-0.03", "yx=1", "dx=0",
+                                          "dy=0", "dlim=40"};
+
+bool Mr4(const test::TempHome& home, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--home", home.path().string()});
+  const test::ProgramResult r = test::RunMr4(args);
+  if (r.exit_code != 0) qWarning("mr4 %s: %s", args[2].c_str(), r.err.c_str());
+  return r.exit_code == 0;
+}
+
+bool SetProfile(const test::TempHome& home, const std::string& file,
+                const std::vector<std::string>& pointing) {
+  std::vector<std::string> args = {"profile", "set", file};
+  args.insert(args.end(), kCamera.begin(), kCamera.end());
+  args.insert(args.end(), pointing.begin(), pointing.end());
+  return Mr4(home, args);
+}
+
+fs::path ResultFile(int row) {
+  const Table& clips = Tables().clip;
+  return fs::path(std::string(clips.Text(row, clip::kDirectory))) /
+         (std::string(clips.Text(row, clip::kClipName)) + "A.XML");
+}
+
+}  // namespace
+
+class TestPADlgHome : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void checkedClipsOfTheListGetResults() {
+    test::TempHome home("mr4-pa-dlg");
+    const fs::path dir = home.path() / "clips";
+    QVERIFY(SetProfile(home, "sky.XML", {"az=135", "ev=45", "vx=56"}));
+    QVERIFY(SetProfile(home, "observer.XML", {"az=136", "ev=44", "vx=56.5"}));
+    QVERIFY(Mr4(home, {"simulate", "--night", "--out", dir.string(), "--profile", "sky.XML",
+                       "--date", "2024-08-12", "--clips", "3", "--head", "10", "--tail", "10",
+                       "--seed", "1"}));
+    QVERIFY(Mr4(home, {"dirs", "add", dir.string(), "--profile", "observer.XML"}));
+
+    StartupOptions options;
+    options.home = home.path();
+    std::vector<int> rows;
+    int unchecked = -1;
+    bool checked_files = false;
+    // Start-up, the window, shut-down: as the desktop program runs.
+    const int result = RunApplication(options, [&] {
+      ReadClipDirectories();
+      Table& clips = Tables().clip;
+      for (int r = 0; r < clips.count(); ++r) {
+        if (clips.Exists(r)) rows.push_back(r);
+      }
+      if (rows.size() != 3) return 1;
+      for (int row : rows) {
+        if (fs::exists(ResultFile(row))) return 1;
+      }
+      unchecked = rows[1];
+      for (int row : rows) clips.SetInt(row, clip::kCheck, row == unchecked ? 0 : 1);
+
+      CUDlg window;
+      window.ShowAsPlaced();
+      ParallelOptions run;
+      run.threads = 2;
+      bool returned = false;
+      int context0 = -2;
+      // As the Main page's button: from its handler, inside the window's loop.
+      QTimer::singleShot(0, &window, [&] {
+        context0 = RunParallelAnalysisDialog(window, run);
+        returned = true;
+      });
+      [&] {
+        QVERIFY(QTest::qWaitFor([&] { return returned; }, 120000));
+        QVERIFY(AnalysisDialog() == nullptr);
+        QCOMPARE(context0, rows[0]);  // the list's first line
+        const ResultPicture& picture = window.analysis_result();
+        QVERIFY(picture.clip_row == rows[0] || picture.clip_row == rows[2]);
+        QCOMPARE(picture.width, 720);
+        QCOMPARE(picture.height, 480);
+        QCOMPARE(picture.bgr.size(), std::size_t(720) * 480 * 3);
+        for (int row : rows) {
+          const fs::path file = ResultFile(row);
+          QVERIFY2(fs::exists(file) == (row != unchecked),
+                   qPrintable(QString::fromStdString(file)));
+        }
+        checked_files = true;
+      }();
+      return 0;
+    });
+    QCOMPARE(result, 0);
+    QCOMPARE(rows.size(), std::size_t(3));
+    QVERIFY(checked_files);
+  }
+};
+
+}  // namespace mr4
+
+QTEST_MAIN(mr4::TestPADlgHome)
+#include "test_pa_dlg_home.moc"

@@ -330,7 +330,13 @@ bool ParallelAnalysis::running() const {
 
 void ParallelAnalysis::Stop(int kind) {
   stop_.store(true);
-  for (int s = 0; s <= options_.threads; ++s) AnalysisContextAt(s).stop.store(kind);
+  // A later, milder stop does not undo a stop keeping the old results.
+  for (int s = 0; s <= options_.threads; ++s) {
+    std::atomic<int>& flag = AnalysisContextAt(s).stop;
+    int now = flag.load();
+    while (now < kind && !flag.compare_exchange_weak(now, kind)) {
+    }
+  }
   SignalReplayRun();
 }
 

@@ -139,7 +139,8 @@ class ParallelAnalysis {
   bool running() const;
   // Nothing new starts; the running clips end their frame loops and write
   // what they have, or with kStopKeepingResult (an interrupt) end without
-  // writing, keeping their clips' old result files. Any thread.
+  // writing, keeping their clips' old result files; a later milder stop
+  // does not undo that. Any thread.
   void Stop(int kind = kStopWithWhatItHas);
   bool stopped() const { return stop_.load(); }
 

@@ -282,6 +282,8 @@ class TestPADlg : public QObject {
     bool closed_at_once = true;
     When(this, [&] { return gate.Started() == 2 && AnalysisDialog(); }, [&] {
       closed_at_once = window.close();
+      // "Stop" afterwards does not make the running clips write.
+      if (answer_ok) QTest::mouseClick(StopButton(AnalysisDialog()), Qt::LeftButton);
       gate.Open();
     });
     ParallelOptions options;

@@ -77,18 +77,6 @@ bool NameEndsAt(std::string_view text, std::size_t at) {
          c == '/' || c == '\0';
 }
 
-// True when the element's attributes from `text[start]` are within the
-// reader's limits for `table`; otherwise the file is named with what is
-// wrong and is not read. Clip files come from the capture program, other
-// machines or anyone: a fault in one must not end the program.
-bool WithinLimits(std::string_view text, std::size_t start, const Table& table,
-                  const std::filesystem::path& path) {
-  const std::string problem = AttributeLimitProblem(text, start, table);
-  if (problem.empty()) return true;
-  ShowError("%s, file skipped\n%s", problem.c_str(), path.c_str());
-  return false;
-}
-
 // ParseAttributes over a copy of the element's tag; -1 after the message
 // for a broken tag.
 int ParseElement(std::string_view text, std::size_t start, Table& table, int row,
@@ -109,7 +97,7 @@ int ReadCaptureRecord(const std::filesystem::path& path, int row) {
   if (text) {
     const std::size_t plain = FindElement(*text, "halvex_record");
     if (plain != std::string::npos) {
-      if (!WithinLimits(*text, plain, clips, path)) return 0;
+      if (!RecordWithinLimits(*text, plain, clips, path)) return 0;
       const int n = ParseElement(*text, plain, clips, row, path);
       if (n > 0) return n;
     }
@@ -120,7 +108,7 @@ int ReadCaptureRecord(const std::filesystem::path& path, int row) {
   if (!text) return 0;
   const std::size_t start = FindV5Record(*text);
   if (start == std::string::npos) return 0;
-  if (!WithinLimits(*text, start, clips, path)) return 0;
+  if (!RecordWithinLimits(*text, start, clips, path)) return 0;
   return std::max(0, ParseElement(*text, start, clips, row, path));
 }
 
@@ -146,9 +134,9 @@ int ReadResultObjects(const std::filesystem::path& path, int row) {
   }
   // A file beyond the reader's limits is skipped as a whole, before the
   // row changes: the clip stays as if it had no result.
-  if (!WithinLimits(text, start, clips, path)) return 0;
+  if (!RecordWithinLimits(text, start, clips, path)) return 0;
   for (std::size_t at : object_starts) {
-    if (!WithinLimits(text, at, objects, path)) return 0;
+    if (!RecordWithinLimits(text, at, objects, path)) return 0;
   }
   {
     ScanColumnsKept kept(row);

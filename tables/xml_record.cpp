@@ -234,6 +234,14 @@ std::string AttributeLimitProblem(std::string_view text, std::size_t start,
   return {};
 }
 
+bool RecordWithinLimits(std::string_view text, std::size_t start, const Table& table,
+                        const std::filesystem::path& path) {
+  const std::string problem = AttributeLimitProblem(text, start, table);
+  if (problem.empty()) return true;
+  ShowError("%s, file skipped\n%s", problem.c_str(), path.c_str());
+  return false;
+}
+
 std::optional<std::string> ReadRecordText(const std::filesystem::path& path,
                                           std::uintmax_t max_bytes) {
   std::error_code ec;
@@ -279,6 +287,9 @@ int ReadRecordIntoRow(const std::filesystem::path& path, std::string_view elemen
   if (!text) return 0;
   std::size_t start = FindElement(*text, element);
   if (start == std::string::npos) return 0;
+  // Record files travel between machines and programs: one beyond the
+  // limits is skipped, not the end of the program.
+  if (!RecordWithinLimits(*text, start, table, path)) return 0;
   int n = ParseAttributes(*text, start, table, row);
   if (n < 0) {
     ShowError("readXML: file broken\n%s", path.c_str());

@@ -53,6 +53,10 @@ std::string_view OpeningTagRest(std::string_view text, std::size_t start);
 // files the program did not write check this first and skip such a file.
 std::string AttributeLimitProblem(std::string_view text, std::size_t start,
                                   const Table& table);
+// True when the element is within those limits; otherwise false after
+// "<problem>, file skipped\n<path>": the file is not to be read.
+bool RecordWithinLimits(std::string_view text, std::size_t start, const Table& table,
+                        const std::filesystem::path& path);
 
 // The bytes of a record file; nullopt when it does not exist or cannot be
 // read, or (after "readXML: file too big\n%s") when it holds `max_bytes` or
@@ -66,8 +70,9 @@ std::size_t FindElement(std::string_view text, std::string_view element);
 
 // Reads the element's attributes from a record file into `row` of `table`.
 // Returns the number of attributes, 0 when nothing was read ("readXML: file
-// broken\n%s" for a broken tag). FatalError "readXML: line%d not exist"
-// when `row` is not below the table's count.
+// broken\n%s" for a broken tag; a file beyond the limits is skipped, see
+// RecordWithinLimits). FatalError "readXML: line%d not exist" when `row` is
+// not below the table's count.
 int ReadRecordIntoRow(const std::filesystem::path& path, std::string_view element,
                       Table& table, int row);
 // The same into a row of the clip table.

@@ -274,5 +274,28 @@ TEST_F(DataSafety, AClipFileBeyondTheReaderLimitsIsSkippedNotFatal) {
   }
 }
 
+// A camera profile copied in from elsewhere, beyond those limits, is named
+// and not used: its directory's clips are listed, not calibrated.
+TEST_F(DataSafety, AProfileBeyondTheReaderLimitsIsReportedNotFatal) {
+  TempDir clips("mr4-safety-clips");
+  ASSERT_EQ(Run({"dirs", "add", clips.path().string(), "--profile", "cam.xml"}).exit_code, 0);
+  ASSERT_EQ(Run({"profile", "set", "cam.xml", "lid=TK"}).exit_code, 0);
+  const fs::path profile = home_ / "PROF" / "cam.xml";
+  std::string text = ReadFileBytes(profile);
+  text.insert(text.find("lid=\""), "cam=\"" + std::string(1100, 'c') + "\" ");
+  WriteFileBytes(profile, text);
+  WriteFileBytes(clips / "M20240102_031500_ST1.xml", "<halvex_record cx=\"1280\"/>");
+
+  const ProgramResult scan = Run({"scan"});
+  EXPECT_EQ(scan.exit_code, 2) << scan.err;
+  EXPECT_NE(scan.err.find("readXML: text of \"cam\" too long (1100 bytes, at most 1023), "
+                          "file skipped\n" + profile.string() + "\n"),
+            std::string::npos)
+      << scan.err;
+  EXPECT_NE(scan.err.find("Cannot read the profile " + profile.string()), std::string::npos)
+      << scan.err;
+  EXPECT_NE(scan.out.find("1 clips"), std::string::npos) << scan.out;
+}
+
 }  // namespace
 }  // namespace mr4::test

@@ -312,6 +312,28 @@ TEST_F(RecordFileTest, TooBigAndBrokenFilesAreReported) {
   EXPECT_EQ(ui.messages()[1].text, "readXML: file broken\n" + broken.string());
 }
 
+// A file beyond the parse's limits (a profile from another machine) is
+// skipped with what is wrong, before anything is stored.
+TEST_F(RecordFileTest, FilesBeyondTheLimitsAreSkipped) {
+  ScriptedUi ui;
+  ScopedUi scoped(ui);
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += " x=\"1\"";
+  fs::path long_text =
+      Write("long.xml", "<halvex_record y=\"1\" cam=\"" + std::string(1024, 'c') + "\">");
+  fs::path too_many = Write("many.xml", "<halvex_record y=\"1\"" + many + ">");
+  EXPECT_EQ(ReadRecordIntoClipRow(long_text, "halvex_record", row_), 0);
+  EXPECT_EQ(ReadRecordIntoClipRow(too_many, "halvex_record", row_), 0);
+  EXPECT_EQ(Tables().clip.Int(row_, clip::kY), 0);
+  ASSERT_EQ(ui.messages().size(), 2u);
+  EXPECT_EQ(ui.messages()[0].text,
+            "readXML: text of \"cam\" too long (1024 bytes, at most 1023), file skipped\n" +
+                long_text.string());
+  EXPECT_EQ(ui.messages()[1].text,
+            "readXML too many param (more than 999 attributes in one element), file "
+            "skipped\n" + too_many.string());
+}
+
 TEST_F(RecordFileTest, RowThatDoesNotExist) {
   fs::path path = Write("r.xml", "<halvex_record y=\"1\">");
   EXPECT_EXIT(ReadRecordIntoClipRow(path, "halvex_record", row_ + 1),

@@ -16,6 +16,7 @@
 #include "app/settings.h"
 #include "calib/profile_file.h"
 #include "clips/clip_files.h"
+#include "clips/clip_record.h"
 #include "platform/ui.h"
 #include "replay/avi_reader.h"
 #include "tables/table.h"
@@ -378,6 +379,41 @@ int AnalyzeClip(AnalysisContext& c) {
     CurrentUi().Message(kMessageCaption, text, MessageIcon::kWarning);
   }
   return WriteResultFile(c) ? kAnalysisOk : kAnalysisNotWritten;
+}
+
+bool DeleteObjectOfClip(AnalysisContext& c, int clip_row, int object_row) {
+  Table& clips = Tables().clip;
+  Table& objects = Tables().obj;
+  // The track store must hold this clip's trail: its k-th track is the
+  // chain's k-th object.
+  const bool trail = EnsureClipTrail(c, clip_row);
+  int index = 0;
+  {
+    std::lock_guard lock(objects.lock());
+    int previous = -1;
+    int o = clips.Int(clip_row, clip::kOline);
+    for (int steps = 0; o != object_row; ++index) {
+      if (o < 0 || ++steps > objects.count()) FatalError("oline link broken");
+      previous = o;
+      o = objects.Int(o, obj::kOlinenext);
+    }
+    const int next = objects.Int(object_row, obj::kOlinenext);
+    if (previous < 0) {
+      clips.SetInt(clip_row, clip::kOline, next);
+    } else {
+      objects.SetInt(previous, obj::kOlinenext, next);
+    }
+    objects.DeleteRow(object_row);
+  }
+  if (trail && c.track_clip_row == clip_row && index < c.track_count) {
+    std::memmove(c.tracks + index, c.tracks + index + 1,
+                 sizeof(Track) * static_cast<std::size_t>(c.track_count - index - 1));
+    --c.track_count;
+  }
+  c.current_object = clips.Int(clip_row, clip::kOline);
+  clips.SetInt(clip_row, clip::kO, std::max(0, clips.Int(clip_row, clip::kO) - 1));
+  SummariseClipObjects(clip_row);
+  return RewriteResultFile(c, clip_row);
 }
 
 void DeleteClipObjects(AnalysisContext& c) {

@@ -17,6 +17,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/scan_range.h"
+#include "clips/clip_list_ops.h"
 #include "cli/text_table.h"
 #include "clips/clip_scan.h"
 #include "tables/cell_text.h"
@@ -90,19 +91,6 @@ bool ParseFrom(const std::string& text, int* y, int* m, int* d, int* h) {
          *h >= 0 && *h <= 23;
 }
 
-// The "latest" start date: now plus AP.H hours minus AP.days days, local.
-void SetLatestStart(Settings& s) {
-  const std::time_t start =
-      std::time(nullptr) + static_cast<std::time_t>(s.H) * 3600 -
-      static_cast<std::time_t>(s.days) * 86400;
-  std::tm local{};
-  localtime_r(&start, &local);
-  s.Y = local.tm_year + 1900;
-  s.M = local.tm_mon + 1;
-  s.D = local.tm_mday;
-}
-
-
 }  // namespace
 
 bool ReadScanRange(const ParsedArgs& parsed, Settings* wanted, std::string* error) {
@@ -135,7 +123,7 @@ void ApplyScanRange(const Settings& wanted) {
   settings = wanted;
   // "latest" counts back from now, as the Main page does when it is shown
   // in that mode.
-  if (settings.dirrange == 2) SetLatestStart(settings);
+  if (settings.dirrange == 2) SetLatestScanStart(settings, std::time(nullptr));
 }
 
 int RunScan(const CommandContext& context, std::span<const std::string> args) {

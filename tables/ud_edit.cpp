@@ -77,7 +77,7 @@ void CUDEdit::Redisplay() {
 }
 
 int CUDEdit::Spin(bool up) {
-  const int code = SpinParam(field_, up, spin_step_);
+  const int code = spin_rule_ ? spin_rule_(up) : SpinParam(field_, up, spin_step_);
   Redisplay();
   if (changed_) changed_(code);
   return code;

@@ -34,6 +34,9 @@ class CUDEdit final : public QWidget {
   QCheckBox* on_box() const { return on_box_; }
   // The spin's own step (0: the descriptor's).
   void set_spin_step(double step) { spin_step_ = step; }
+  // A page's own spin rule instead of the descriptor's (fields that step
+  // together, such as a date); it returns the wrap code or -1.
+  void set_spin_rule(std::function<int(bool up)> rule) { spin_rule_ = std::move(rule); }
 
   // Shows the value; the box is rewritten only when its text differs.
   void Redisplay();
@@ -49,6 +52,7 @@ class CUDEdit final : public QWidget {
   QToolButton* up_ = nullptr;
   QToolButton* down_ = nullptr;
   double spin_step_ = 0.0;
+  std::function<int(bool up)> spin_rule_;
   bool redisplaying_ = false;
 };
 

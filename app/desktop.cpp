@@ -7,6 +7,7 @@
 
 #include "app/main_window.h"
 #include "app/settings.h"
+#include "clips/clip_scan.h"
 #include "clips/current_clip.h"
 #include "platform/qt_message_queue.h"
 #include "platform/qt_ui.h"
@@ -68,6 +69,8 @@ int RunScreenshot(int argc, char** argv, const StartupOptions& options,
   QApplication application(argc, argv);
   DesktopPlatform platform;
   return RunApplication(options, [&] {
+    // The picture shows the home's clips as "Read dir" lists them.
+    ReadClipDirectories();
     CUDlg window;
     if (request.width && request.height) window.resize(*request.width, *request.height);
     window.ShowPage(*page);
@@ -80,9 +83,9 @@ int RunScreenshot(int argc, char** argv, const StartupOptions& options,
                      request.clip.c_str());
         return kScreenshotFailed;
       }
-      MakeClipCurrent(row);
-      window.ReselectCurrentClip();
+      window.OpenClipRow(row);
       QApplication::processEvents();
+      if (CurrentClip().row != row) MakeClipCurrent(row);  // no clip page lists it
     }
     const QImage picture = window.grab().toImage();
     if (!picture.save(QString::fromStdString(request.out.string()), "PNG")) {

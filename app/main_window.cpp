@@ -204,6 +204,13 @@ void CUDlg::ReselectCurrentClip() {
   }
 }
 
+void CUDlg::OpenClipRow(int clip_row) {
+  for (PageId id : kClipPages) {
+    if (CPage* page = OpenedPage(id)) page->SelectClipRow(clip_row);
+  }
+  ReselectCurrentClip();
+}
+
 void CUDlg::PlaceHosts() {
   sizing_ = true;
   const HostGeometry geometry = SplitHosts(scale_.horizontal, size());

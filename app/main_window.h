@@ -97,6 +97,8 @@ class CPage : public QWidget {
   virtual std::optional<int> SelectedClipLine() const { return std::nullopt; }
   // The clip of list line `line` is chosen (page message 1325).
   virtual void OnClipSelected(int line) { (void)line; }
+  // Selects (without opening) the list line that shows clip row `clip_row`.
+  virtual void SelectClipRow(int clip_row) { (void)clip_row; }
   // A left click on the main window's own background (View page).
   virtual void OnMainWindowClick(QPoint window_position) { (void)window_position; }
   // A page message posted by one of the page's lists or commands (the
@@ -153,6 +155,9 @@ class CUDlg : public QWidget {
   // Posts the first opened clip page that has clip lines its selected line
   // as a clip selection (nothing when no line is selected).
   void ReselectCurrentClip();
+  // Selects clip row `clip_row` in every opened clip page's list and opens
+  // it as a click on its line does (through the first page with lines).
+  void OpenClipRow(int clip_row);
 
   // Stores the normal-state rectangle and the show state in the settings.
   void StorePlacement() const;

@@ -43,6 +43,7 @@ ParallelDialogHook g_parallel_dialog = nullptr;
 
 // The reference layout of the page [reference px].
 constexpr int kButtonHeight = 18;
+constexpr double kButtonFontFactor = 0.9;
 constexpr int kRowRange = 113;
 constexpr int kRowFields = 133;
 constexpr int kRowChecks = 152;
@@ -87,6 +88,9 @@ QPushButton* CPageMain::AddButton(int id, const char* caption, int x, int y, int
   auto* button = new QPushButton(caption, this);
   button->setObjectName(QString::number(id));
   button->setGeometry(scale().X(x), scale().Y(y), scale().X(width), scale().Y(kButtonHeight));
+  QFont small = font();
+  small.setPointSizeF(small.pointSizeF() * kButtonFontFactor);
+  button->setFont(small);
   connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
   if (id == kCmdNext || id == kCmdOn || id == kCmdOff) {
     button->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -99,6 +103,9 @@ QPushButton* CPageMain::AddButton(int id, const char* caption, int x, int y, int
 void CPageMain::OnInitPage() {
   ProcessTables& tables = Tables();
   // The directory commands beside the directory list.
+  // Buttons carry their captions with little padding and a slightly
+  // smaller font, so the captions fit the reference layout's narrow buttons.
+  setStyleSheet("QPushButton { padding: 0px 1px; }");
   AddButton(kCmdReadDir, "Read dir", 1, 2, 38);
   AddButton(kCmdAdd, "add", 1, 22, 38);
   AddButton(kCmdDirsAllOn, "allon", 1, 42, 38);
@@ -186,9 +193,9 @@ void CPageMain::OnInitPage() {
     x += b.width + 2;
   }
   const ButtonSpec commands[] = {
-      {kCmdAnalyzeChecked, "Analyze C all", 62}, {kCmdCalibrateAnalyze, "A", 16},
-      {kCmdDeleteObject, "delete an obj", 60},   {kCmdDeleteClip, "delete a clip", 60},
-      {kCmdDeleteChecked, "Delete C all", 56},   {kCmdMoveChecked, "Move C all", 50},
+      {kCmdAnalyzeChecked, "Analyze C all", 64}, {kCmdCalibrateAnalyze, "A", 14},
+      {kCmdDeleteObject, "delete an obj", 62},   {kCmdDeleteClip, "delete a clip", 62},
+      {kCmdDeleteChecked, "Delete C all", 58},   {kCmdMoveChecked, "Move C all", 54},
   };
   x = 1;
   for (const ButtonSpec& b : commands) {
@@ -303,6 +310,10 @@ bool CPageMain::MapPageShowing() const {
   if (!window) return false;
   const int tab = window->host(Host::kRight)->currentIndex();
   return tab == PageInfoOf(PageId::kGroundMap).tab || tab == PageInfoOf(PageId::kTrailMap).tab;
+}
+
+void CPageMain::SelectClipRow(int clip_row) {
+  if (clips_) clips_->SelectRow(clip_row);
 }
 
 void CPageMain::OnClipSelected(int) {
@@ -454,6 +465,8 @@ void CPageMain::ReadDirectories() {
   ReadClipDirectories();
   ui.SetWaitCursor(false);
   RebuildClipLists();
+  // The first clip is opened when the scan ends.
+  if (clips_->line_count() > 0) SelectAndOpenLine(0);
 }
 
 void CPageMain::Command(int id, bool right_click) {

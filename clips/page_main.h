@@ -101,6 +101,7 @@ class CPageMain final : public CPage {
   bool HasClipLines() const override;
   std::optional<int> SelectedClipLine() const override;
   void OnClipSelected(int line) override;
+  void SelectClipRow(int clip_row) override;
   void OnPageMessage(int message, int first, int second) override;
 
  protected:

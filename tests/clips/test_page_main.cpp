@@ -284,6 +284,16 @@ class TestPageMain : public QObject {
     }
   }
 
+  void theWindowOpensAClipThroughTheList() {
+    MakeClips({{"a", "spo", 1}, {"b", "spo", 2}});
+    OpenWindow();
+    window_->OpenClipRow(1);
+    Drain();
+    QCOMPARE(CurrentClip().row, 1);
+    QCOMPARE(Clips().SelectedLine(), 1);
+    QCOMPARE(Page().object_list()->line_count(), 2);
+  }
+
   void nextAndPrevStayAtTheEnds() {
     MakeClips({{"a", "spo", 1}, {"b", "spo", 1}});
     OpenWindow();

@@ -1,6 +1,3 @@
-// The parallel analysis declares a member named like a Qt keyword macro:
-// it comes before every Qt header.
-#include "analysis/parallel_analysis.h"
 #include "clips/page_main.h"
 
 #include <QButtonGroup>
@@ -13,6 +10,7 @@
 #include "analysis/analysis_context.h"
 #include "analysis/analysis_run.h"
 #include "analysis/clip_analysis.h"
+#include "analysis/pa_dlg.h"
 #include "analysis/showers.h"
 #include "app/column_layouts.h"
 #include "app/settings.h"
@@ -38,8 +36,6 @@ namespace mr4 {
 namespace {
 
 namespace fs = std::filesystem;
-
-ParallelDialogHook g_parallel_dialog = nullptr;
 
 // The reference layout of the page [reference px].
 constexpr int kButtonHeight = 18;
@@ -78,8 +74,6 @@ bool StorableInDirectoryFile(const std::string& text) {
 }
 
 }  // namespace
-
-void SetParallelDialogHook(ParallelDialogHook hook) { g_parallel_dialog = hook; }
 
 CPageMain::CPageMain(const LayoutScale& scale, QWidget* parent)
     : CPage(PageId::kMain, scale, parent) {}
@@ -691,26 +685,23 @@ void CPageMain::DeleteCheckedClips() {
 
 void CPageMain::AnalyzeChecked(bool ctrl) {
   const int line = clips_->SelectedLine();
-  if (line < 0) return;
-  for (int i = 0; i < kContextCount; ++i) AnalysisContextAt(i).stop.store(0);
   CUDlg* window = MainWindow();
-  if (window && window->host(Host::kRight)->currentIndex() != PageInfoOf(PageId::kMask).tab) {
+  if (line < 0 || !window) return;
+  for (int i = 0; i < kContextCount; ++i) AnalysisContextAt(i).stop.store(0);
+  if (window->host(Host::kRight)->currentIndex() != PageInfoOf(PageId::kMask).tab) {
     window->ShowPage(PageId::kMask);
   }
   ParallelOptions options;
   options.threads = AppSettings().gPAN;
   options.unclassified_only = ctrl;
   options.start_line = line;
-  if (!g_parallel_dialog) {
-    CurrentUi().Message(kMessageCaption, "The parallel analysis dialog is not available.",
-                        MessageIcon::kWarning);
-    return;
-  }
-  g_parallel_dialog(window, options);
+  for (int k = 0; k < clips_->line_count(); ++k) options.lines.push_back(clips_->lines().RowAt(k));
+  const int selected = RunParallelAnalysisDialog(*window, options);
   RebuildClipLists();
   if (clips_->line_count() > 0) {
-    const int current = CurrentClip().row;
-    clips_->SelectLine(current >= 0 ? clips_->lines().LineOf(current) : 0);
+    const int row = selected >= 0 ? selected : CurrentClip().row;
+    const int shown = row >= 0 ? clips_->lines().LineOf(row) : -1;
+    clips_->SelectLine(shown >= 0 ? shown : 0);
     PostClipSelected();
   }
 }

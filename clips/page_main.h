@@ -26,7 +26,6 @@ namespace mr4 {
 
 class CUDEdit;
 class CUList;
-struct ParallelOptions;
 
 // Page messages of the Main page (besides the lists' key messages).
 inline constexpr int kMsgClipSelected = 1325;
@@ -72,12 +71,6 @@ enum MainCommand : int {
 };
 inline constexpr int kClipCountLabelId = 1038;
 inline constexpr int kResultLabelId = 1118;
-
-// "Analyze C all" runs the parallel analysis dialog modally through this
-// hook (the window, the run's options); without one the page says the
-// dialog is missing.
-using ParallelDialogHook = void (*)(CUDlg* window, const ParallelOptions& options);
-void SetParallelDialogHook(ParallelDialogHook hook);
 
 class CPageMain final : public CPage {
  public:

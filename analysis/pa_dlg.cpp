@@ -109,7 +109,8 @@ void CPADlg::showEvent(QShowEvent* event) {
 }
 
 void CPADlg::StartRun() {
-  if (started_) return;
+  // Not after a close that came first: nobody would wait for the clips.
+  if (started_ || !isVisible()) return;
   started_ = true;
   if (!run_->Start()) {
     done(QDialog::Accepted);
@@ -189,6 +190,7 @@ void CPADlg::done(int result) {
     }
     AnalysisContextAt(0).clip_row = row;
   }
+  started_ = true;  // a start still queued does nothing now
   if (g_analysis_dialog == this) g_analysis_dialog = nullptr;
   QDialog::done(result);
   // The main window was asked to close while the clips ran.

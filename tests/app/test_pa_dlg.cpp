@@ -212,6 +212,24 @@ class TestPADlg : public QObject {
     for (int slot = 0; slot <= 3; ++slot) QCOMPARE(AnalysisContextAt(slot).stop.load(), 0);
   }
 
+  // "Stop" before the run has begun closes the dialog, and no clip starts
+  // afterwards.
+  void stopBeforeTheRunBeginsStartsNothing() {
+    AddClip("a", 0);
+    CUDlg window(unit_);
+    window.show();
+    Gate gate;
+    ParallelOptions options;
+    options.threads = 2;
+    CPADlg dialog(window, options, gate.Runner());
+    QTimer::singleShot(0, &dialog, [&] { dialog.Stop(); });  // ahead of the start
+    dialog.exec();
+    QTest::qWait(50);
+    QCOMPARE(gate.Started(), 0);
+    QVERIFY(!dialog.running());
+    gate.Open();
+  }
+
   // One clip, the one asked for, in slot 0, then the dialog closes by
   // itself; its place beside the main window is kept.
   void sequentialRunAnalysesOneClip() {

@@ -7,6 +7,7 @@
 #include "calib/star_catalogue.h"
 #include "clips/clip_files.h"
 #include "clips/clip_scan.h"
+#include "replay/frame_formats.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
 
@@ -22,8 +23,16 @@ ClipPreparation PrepareClip(AnalysisContext& c, int row, bool allow_empty_mask,
               std::string(clips.Text(row, clip::kClipName)).c_str(), unread.c_str());
     return ClipPreparation::kNoProfile;
   }
-  const std::size_t bytes =
-      std::size_t(clips.Int(row, clip::kCx)) * std::size_t(clips.Int(row, clip::kCy)) * 3;
+  // The size comes from the clip's files (capture record, result file) and
+  // sizes every buffer below.
+  const int width = clips.Int(row, clip::kCx), height = clips.Int(row, clip::kCy);
+  if (!IsUsableFrameSize(width, height)) {
+    ShowError("%s: frame size %dx%d is not usable (1x1 to %dx%d)",
+              std::string(clips.Text(row, clip::kClipName)).c_str(), width, height,
+              kMaxFrameWidth, kMaxFrameHeight);
+    return ClipPreparation::kBadFrameSize;
+  }
+  const std::size_t bytes = std::size_t(width) * std::size_t(height) * 3;
   if (mask.size() < bytes) mask.resize(bytes);
   ImageBuffer picture{mask, 0, 0};
   const ClipMaskFiles files{ClipFilePath(row, kKindMaskN), ClipFilePath(row, kKindMaskM)};
@@ -59,7 +68,7 @@ std::string FitClipToStars(AnalysisContext& c, std::span<const std::uint8_t> mas
 int AnalyzeClipRow(AnalysisContext& c, int row, bool star_fit, bool allow_empty_mask,
                    std::vector<std::uint8_t>& mask, std::string* calibration_failure) {
   const ClipPreparation prepared = PrepareClip(c, row, allow_empty_mask, mask);
-  if (prepared == ClipPreparation::kFailed || prepared == ClipPreparation::kNoProfile) {
+  if (prepared != ClipPreparation::kReady && prepared != ClipPreparation::kEmptyMask) {
     return kAnalysisPrepareFailed;
   }
   if (star_fit && prepared == ClipPreparation::kReady) {

@@ -22,6 +22,7 @@ enum class ClipPreparation {
   kEmptyMask,      // no usable mask picture: the empty mask was used
   kFailed,         // the clip cannot be prepared (invalid profile, ...)
   kNoProfile,      // its directory's profile file cannot be read (reported)
+  kBadFrameSize,   // its `cx` x `cy` is no frame size the buffers hold (reported)
 };
 
 // Loads clip row `row` into the context: its profile from the row, its

@@ -33,9 +33,9 @@ SlotOutcome RunClipInSlot(AnalysisContext& c, int row, bool star_fit,
   SlotOutcome outcome;
   const ClipPreparation prepared = PrepareClip(c, row, false, mask);
   if (prepared != ClipPreparation::kReady) {
-    // A clip without a camera failed; one without a mask picture is left
-    // for the one-by-one analysis.
-    outcome.skipped = prepared != ClipPreparation::kNoProfile;
+    // A clip without a camera or with an unusable frame size failed; one
+    // without a mask picture is left for the one-by-one analysis.
+    outcome.skipped = prepared == ClipPreparation::kFailed;
     outcome.code = kAnalysisPrepareFailed;
     return outcome;
   }

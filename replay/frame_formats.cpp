@@ -10,10 +10,7 @@ namespace mr4 {
 namespace {
 
 bool ValidGeometry(const FrameGeometry& g) {
-  if (g.width < 1 || g.height < 1 || g.width > kMaxFrameWidth ||
-      g.height > kMaxFrameHeight) {
-    return false;
-  }
+  if (!IsUsableFrameSize(g.width, g.height)) return false;
   switch (g.format) {
     case FrameFormat::kYuyv:
     case FrameFormat::kUyvy:

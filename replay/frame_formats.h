@@ -29,6 +29,14 @@ enum class FrameFormat : int {
 inline constexpr int kMaxFrameWidth = 8192;
 inline constexpr int kMaxFrameHeight = 4320;
 
+// Whether a frame size read from a file (a capture record, a result file, a
+// profile) is one the buffers can hold: 1 .. kMaxFrameWidth by
+// 1 .. kMaxFrameHeight px. Every reader of a clip's `cx` and `cy` asks this
+// before it sizes a buffer from them.
+constexpr bool IsUsableFrameSize(int width, int height) {
+  return width >= 1 && height >= 1 && width <= kMaxFrameWidth && height <= kMaxFrameHeight;
+}
+
 struct FrameGeometry {
   FrameFormat format = FrameFormat::kYuyv;
   int width = 0;            // px; even for the 4:2:2 formats

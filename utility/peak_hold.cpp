@@ -182,9 +182,7 @@ PeakHoldOutcome MakePeakHold(int row, const std::filesystem::path& proposed) {
   run->replay = &replay;
   run->width = clips.Int(row, clip::kCx);
   run->height = clips.Int(row, clip::kCy);
-  if (run->width < 1 || run->height < 1 || run->width > kMaxFrameWidth ||
-      run->height > kMaxFrameHeight)
-    return outcome;
+  if (!IsUsableFrameSize(run->width, run->height)) return outcome;
   const bool interlaced = clips.Int(row, clip::kInterlaced) != 0;
   run->interval = std::clamp(AppSettings().peakf, 1, 1000);
   run->frames_to_take = std::max(clips.Int(row, clip::kFrames), 0) * (interlaced ? 2 : 1);

@@ -48,6 +48,18 @@ inline double Wrap180(double deg) {
   return a;
 }
 
+// An angle (deg) moved by whole turns into [0, 360], as adding or taking
+// away 360 one turn at a time leaves it: a value already in range comes back
+// as it is (so 360 stays 360, and 720 gives 360), but in one step, so that a
+// huge value from a file costs no more than a small one. NaN stays NaN; an
+// infinity lies on no circle and gives NaN.
+inline double Fold360(double deg) {
+  if (deg >= 0.0 && deg <= 360.0) return deg;
+  const double a = std::fmod(deg, 360.0);  // exact, with the sign of deg
+  if (deg > 360.0) return a == 0.0 ? 360.0 : a;
+  return a == 0.0 ? 0.0 : a + 360.0;
+}
+
 // acos and asin of an argument clamped to [-1, 1]: a cosine computed from
 // coincident or antipodal points may exceed 1 by rounding, and the NaN that
 // the library would return then slips through later comparisons.

@@ -30,11 +30,7 @@ PrecessionMatrix PrecessionFromJ2000(double mjd) {
            {cze * sth, -sze * sth, cth}}};
 }
 
-double FoldDegrees360(double a) {
-  while (a < 0.0) a += 360.0;
-  while (a > 360.0) a -= 360.0;
-  return a;
-}
+double FoldDegrees360(double a) { return Fold360(a); }
 
 RefractionTable& ThreadRefractionTable(double constant) {
   thread_local RefractionTable table =

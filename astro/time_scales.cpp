@@ -65,9 +65,7 @@ int DaysInMonth(int year, int month) {
 // of the day `mjd`.
 double LongitudeAhead(double longitude_deg, double mjd) {
   double d = longitude_deg - SunLongitude(mjd + 2400000.5) * kRadToDeg;
-  while (d >= 180.0) d -= 360.0;
-  while (d <= -180.0) d += 360.0;
-  return d;
+  return Wrap180(d);
 }
 
 }  // namespace
@@ -135,9 +133,7 @@ double LocalSiderealTime(int year, int month, int day, int hour, int minute,
       (h * 1.0027379093 + 6.697374558 + 2400.051336 * t + 2.5862e-5 * t * t) /
       24.0;
   double lst = (theta - std::trunc(theta)) * 360.0 + longitude;
-  while (lst > 360.0) lst -= 360.0;
-  while (lst < 0.0) lst += 360.0;
-  return lst;
+  return Fold360(lst);
 }
 
 CivilTime MjdToCivil(double mjd) {
@@ -167,12 +163,17 @@ CivilTime MjdToCivil(double mjd) {
 }
 
 MonthDay SolarLongitudeToDate(double longitude_deg, int year) {
-  if (static_cast<unsigned>(year - kCalendarFirstYear) >=
+  // Compared unsigned, without the signed overflow of year - 1900 for a
+  // year near the int range's lower end.
+  if (static_cast<unsigned>(year) - static_cast<unsigned>(kCalendarFirstYear) >=
       static_cast<unsigned>(kCalendarYears)) {
     year = 2007;
   }
   const std::array<double, 12>& row =
       Calendar().month_start_sun_longitude[year - kCalendarFirstYear];
+  // The day counts below are whole numbers of an angle within one turn.
+  if (!std::isfinite(longitude_deg)) longitude_deg = 0.0;
+  longitude_deg = Wrap360(longitude_deg);
   int k = 0;
   while (k < 12 && !(row[k] > longitude_deg)) ++k;
   const int e = (k == 0 || k == 12) ? 11 : k - 1;

@@ -74,7 +74,9 @@ struct MonthDay {
 // The day of calendar year `year` on which the Sun's longitude passes
 // `longitude_deg` (near 280 deg, where that day is 31 December or 1 January,
 // the neighbouring year's date may be given); a year outside 1900..2099 is
-// taken as 2007. Never fatal.
+// taken as 2007. A longitude outside 0..360 is taken by whole turns (a
+// shower table may hold any number), one that is not finite as 0. Never
+// fatal.
 MonthDay SolarLongitudeToDate(double longitude_deg, int year);
 
 }  // namespace mr4

@@ -138,8 +138,7 @@ HorizontalPoint PixelToHorizontal(const CameraProfile& p, double x, double y) {
   const double apparent = std::atan2(zenith, std::hypot(forward, right)) * kRadToDeg;
   out.ev = ApparentToTrueElevation(apparent, p.p_atc);
   out.az = p.p_az + std::atan2(right, forward) * kRadToDeg;
-  while (out.az < 0.0) out.az += 360.0;
-  while (out.az > 360.0) out.az -= 360.0;
+  out.az = Fold360(out.az);
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "astro/angles.h"
 #include "astro/sky_coordinates.h"
 #include "base/error.h"
 #include "calib/camera_model.h"
@@ -270,8 +271,7 @@ AdjustResult AdjustAll(CameraProfile& p, std::span<const LinkedPair> pairs,
       }
     }
   }
-  while (p.p_az >= 360.0f) p.p_az -= 360.0f;
-  while (p.p_az < 0.0f) p.p_az += 360.0f;
+  p.p_az = static_cast<float>(Wrap360(p.p_az));
   result.residual = MeanPixelResidual(p, pairs);
   return result;
 }
@@ -314,8 +314,7 @@ bool SearchPointing(const StarCatalogue& catalogue, CameraProfile& p,
   }
   SearchGridAround(p, kCoarseGrid, stars, mask);
   SearchGridAround(p, kFineGrid, stars, mask);
-  while (p.p_az >= 360.0f) p.p_az -= 360.0f;
-  while (p.p_az < 0.0f) p.p_az += 360.0f;
+  p.p_az = static_cast<float>(Wrap360(p.p_az));
   return true;
 }
 

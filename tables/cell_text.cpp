@@ -103,6 +103,7 @@ std::size_t ParseFloatPrefix(std::string_view text, float* value) {
 }
 
 void AppendFixed(std::string* out, double value, int decimals) {
+  if (!std::isfinite(value)) value = 0.0;
   char buffer[400];
   auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
                                  std::chars_format::fixed, decimals);
@@ -191,13 +192,13 @@ bool ParseCellNumber(std::string_view text, std::uint32_t type, Cell* cell) {
     }
     case kCellFloat: {
       float v;
-      if (!ParseFloatPrefix(text, &v)) return false;
+      if (!ParseFloatPrefix(text, &v) || !std::isfinite(v)) return false;
       std::memcpy(&parsed.bits, &v, sizeof v);
       break;
     }
     case kCellDouble: {
       float v;
-      if (!ParseFloatPrefix(text, &v)) return false;
+      if (!ParseFloatPrefix(text, &v) || !std::isfinite(v)) return false;
       double d = v;
       std::memcpy(&parsed.bits, &d, sizeof d);
       break;

@@ -26,7 +26,8 @@ std::size_t ParseInt64Prefix(std::string_view text, std::int64_t* value);
 // "%f": decimal or exponent notation, "inf" and "nan".
 std::size_t ParseFloatPrefix(std::string_view text, float* value);
 
-// "%f" with `decimals` digits after the point ("%f" is 6).
+// "%f" with `decimals` digits after the point ("%f" is 6). Infinity and NaN,
+// which no reader takes back, are written as 0.
 void AppendFixed(std::string* out, double value, int decimals = 6);
 // "%f" of a float at the float's own precision: the shortest decimal that
 // reads back as the same float, with six decimals, so 58.3f is written
@@ -38,7 +39,10 @@ void AppendFloat(std::string* out, float value);
 void AppendCellNumber(std::string* out, const Cell& cell, std::uint32_t type);
 
 // Parses `text` into a non-text cell by type (8 through a float); false when
-// no number starts there. The cell is unchanged then.
+// no number starts there, or when a float is infinite or NaN ("inf", "nan",
+// a value beyond the float range): no table or record holds such a value,
+// whose angles no fold brings back onto the circle. The cell is unchanged
+// then.
 bool ParseCellNumber(std::string_view text, std::uint32_t type, Cell* cell);
 
 }  // namespace mr4

@@ -346,3 +346,76 @@ TEST(SolarLongitudeToDate, TableEndsAndYearsOutsideTheTable) {
 
 }  // namespace
 }  // namespace mr4
+
+namespace mr4 {
+namespace {
+
+// Folds by whole turns, in one step however far the angle lies from the
+// circle (a shower table or a capture record may hold 1e30): each fold keeps
+// its own end of the range.
+TEST(AngleFolds, KeepTheirRangeEndsAndTakeHugeValuesInOneStep) {
+  struct Case {
+    double deg;
+    double fold360, wrap360, wrap180;  // expected
+  };
+  const Case cases[] = {
+      {0.0, 0.0, 0.0, 0.0},        {360.0, 360.0, 0.0, 0.0},
+      {720.0, 360.0, 0.0, 0.0},    {-360.0, 0.0, 0.0, 0.0},
+      {-90.0, 270.0, 270.0, -90.0}, {180.0, 180.0, 180.0, 180.0},
+      {-180.0, 180.0, 180.0, 180.0}, {541.5, 181.5, 181.5, -178.5},
+      {-725.0, 355.0, 355.0, -5.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.deg);
+    EXPECT_EQ(Fold360(c.deg), c.fold360);
+    EXPECT_EQ(Wrap360(c.deg), c.wrap360);
+    EXPECT_EQ(Wrap180(c.deg), c.wrap180);
+  }
+  for (double huge : {1e30, -1e30, 3.4e38, -1e300}) {
+    SCOPED_TRACE(huge);
+    const double folded = Fold360(huge);
+    EXPECT_GE(folded, 0.0);
+    EXPECT_LE(folded, 360.0);
+    EXPECT_EQ(Wrap360(huge), std::fmod(folded, 360.0));
+    EXPECT_GT(Wrap180(huge), -180.0);
+    EXPECT_LE(Wrap180(huge), 180.0);
+  }
+  for (double bad : {INFINITY, -INFINITY, NAN}) {
+    EXPECT_TRUE(std::isnan(Fold360(bad))) << bad;
+  }
+}
+
+TEST(AngleFolds, SiderealTimeAndSolarDatesOfHugeValuesEnd) {
+  const double lst = LocalSiderealTime(2024, 8, 12, 23, 15, 30.0f, 32400, 1e30);
+  EXPECT_GE(lst, 0.0);
+  EXPECT_LE(lst, 360.0);
+
+  // A solar longitude is taken by whole turns; one that is not finite as 0.
+  struct Case {
+    double lambda, same_as;
+  };
+  const Case cases[] = {{370.0, 10.0}, {-45.0, 315.0}, {720.0 + 139.5, 139.5},
+                        {NAN, 0.0},    {INFINITY, 0.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lambda);
+    const MonthDay md = SolarLongitudeToDate(c.lambda, 2024);
+    const MonthDay expected = SolarLongitudeToDate(c.same_as, 2024);
+    EXPECT_EQ(md.month, expected.month);
+    EXPECT_EQ(md.day, expected.day);
+  }
+  for (double lambda : {1e30, -1e30}) {
+    const MonthDay md = SolarLongitudeToDate(lambda, 2024);
+    EXPECT_GE(md.month, 1) << lambda;
+    EXPECT_LE(md.month, 12) << lambda;
+    EXPECT_GE(md.day, 1) << lambda;
+    EXPECT_LE(md.day, 31) << lambda;
+  }
+  // The lowest int year is outside the table, taken as 2007.
+  const MonthDay lowest = SolarLongitudeToDate(139.5, INT32_MIN);
+  const MonthDay in2007 = SolarLongitudeToDate(139.5, 2007);
+  EXPECT_EQ(lowest.month, in2007.month);
+  EXPECT_EQ(lowest.day, in2007.day);
+}
+
+}  // namespace
+}  // namespace mr4

@@ -296,6 +296,25 @@ TEST(CameraModel, AxisPointAndDegenerateFieldGiveTheOrigin) {
   EXPECT_EQ(px.x, 0.0);
 }
 
+// An axis azimuth of any float (a profile or record may hold 1e38) gives a
+// pixel's azimuth in 0..360 in one step; whole turns change nothing.
+TEST(CameraModel, HugeAxisAzimuthsFoldOntoTheCircle) {
+  const CameraProfile turned =
+      MakeProfile({"720 turns", 720, 480, 180 + 720 * 360, 45, 0, 56, 1, 0, 0, 0, 0, 0});
+  const CameraProfile plain = MakeProfile({"typical", 720, 480, 180, 45, 0, 56, 1, 0, 0, 0, 0, 0});
+  const HorizontalPoint a = PixelToHorizontal(turned, 100.0, 400.0);
+  const HorizontalPoint b = PixelToHorizontal(plain, 100.0, 400.0);
+  EXPECT_NEAR(a.az, b.az, 1e-9);
+  EXPECT_NEAR(a.ev, b.ev, 1e-9);
+  for (float az : {1e30f, 1e38f, -1e38f}) {
+    SCOPED_TRACE(az);
+    const CameraProfile p = MakeProfile({"huge", 720, 480, az, 45, 0, 56, 1, 0, 0, 0, 0, 0});
+    const HorizontalPoint h = PixelToHorizontal(p, 100.0, 400.0);
+    EXPECT_GE(h.az, 0.0);
+    EXPECT_LE(h.az, 360.0);
+  }
+}
+
 TEST(CameraModel, PixelsOutsideTheFrameAreClampedToItsEdges) {
   const CameraProfile p = MakeProfile({"typical", 720, 480, 180, 45, 0, 56, 1, 0, 0, 0, 0, 0}, 0.0f);
   struct Case {

@@ -1,6 +1,8 @@
 // Row tables, the string store and the CSV table files.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -428,8 +430,11 @@ TEST(CellText, NumberFormsOfTheFiles) {
       {kCellFloat, "58.3", true, "58.300000"},
       {kCellFloat, ".5", true, "0.500000"},
       {kCellFloat, "-1e-3", true, "-0.001000"},
-      {kCellFloat, "1e60", true, "inf"},
-      {kCellFloat, "nan", true, "nan"},
+      {kCellFloat, "1e30", true, "1000000000000000019884624838656.000000"},
+      {kCellFloat, "1e60", false, ""},  // beyond the float range
+      {kCellFloat, "inf", false, ""},
+      {kCellFloat, "-nan", false, ""},
+      {kCellDouble, "1e39", false, ""},
       {kCellFloat, "--1", false, ""},
       {kCellFloat, "e5", false, ""},
       {kCellDouble, "0.1", true, "0.100000"},
@@ -442,6 +447,15 @@ TEST(CellText, NumberFormsOfTheFiles) {
     std::string out;
     AppendCellNumber(&out, cell, c.type);
     EXPECT_EQ(out, c.written);
+  }
+  // A computed value that is not finite is written as 0, which reads back.
+  for (double bad : {NAN, -NAN, INFINITY, -INFINITY}) {
+    std::string out;
+    AppendFixed(&out, bad, 6);
+    EXPECT_EQ(out, "0.000000") << bad;
+    std::string two;
+    AppendFixed(&two, bad, 2);
+    EXPECT_EQ(two, "0.00") << bad;
   }
 }
 

@@ -15,6 +15,7 @@
 #include "base/process_values.h"
 #include "platform/file_replace.h"
 #include "platform/system.h"
+#include "replay/frame_formats.h"
 
 namespace mr4 {
 namespace {
@@ -35,6 +36,8 @@ struct KeySpec {
   bool read = true;
   bool written = true;
   SettingItem::AfterRead after_read = nullptr;
+  bool ranged = false;
+  double low = 0.0, high = 0.0;
 };
 
 constexpr KeySpec Key(const char* key, int Settings::*m) {
@@ -77,6 +80,13 @@ constexpr KeySpec WriteOnly(KeySpec k) {
   k.read = false;
   return k;
 }
+// The values the key's page control allows, low..high.
+constexpr KeySpec Within(KeySpec k, double low, double high) {
+  k.ranged = true;
+  k.low = low;
+  k.high = high;
+  return k;
+}
 constexpr KeySpec Then(KeySpec k, SettingItem::AfterRead rule) {
   k.after_read = rule;
   return k;
@@ -106,7 +116,7 @@ using P = CameraProfile;
 constexpr KeySpec kKeys[] = {
     // General, window and directory keys.
     Key("VERSION", &S::version),
-    Key("gPAN", &S::gPAN),
+    Within(Key("gPAN", &S::gPAN), 1, 8),
     Key("AP.dlgrect.top", &S::dlgrect_top),
     Key("AP.dlgrect.left", &S::dlgrect_left),
     Key("AP.dlgrect.bottom", &S::dlgrect_bottom),
@@ -121,30 +131,30 @@ constexpr KeySpec kKeys[] = {
     Key("AP.moveendC", &S::moveendC),
     Key("AP.deldir", &S::deldir, kPathTextBytes),
     Then(Key("AP.catalog", &S::catalog, kPathTextBytes), ResetForeignCatalog),
-    Key("AP.dirrange", &S::dirrange),
-    Key("AP.Y", &S::Y),
-    Key("AP.M", &S::M),
-    Key("AP.D", &S::D),
-    Key("AP.H", &S::H),
-    Key("AP.days", &S::days),
+    Within(Key("AP.dirrange", &S::dirrange), 0, 2),
+    Within(Key("AP.Y", &S::Y), 1900, 3000),
+    Within(Key("AP.M", &S::M), 1, 12),
+    Within(Key("AP.D", &S::D), 1, 31),
+    Within(Key("AP.H", &S::H), 0, 23),
+    Within(Key("AP.days", &S::days), 1, 10000),
     Key("AP.BW", &S::BW),
     Key("AP.pstep", &S::pstep),
     // Camera profile.
-    Key("PA0->p_lng", &P::p_lng),
-    Key("PA0->p_lat", &P::p_lat),
-    Key("PA0->p_alt", &P::p_alt),
-    Key("PA0->p_gioidh", &P::p_gioidh),
-    Key("PA0->p_tz ", &P::p_tz),
-    Key("PA0->p_az ", &P::p_az),
-    Key("PA0->p_ev", &P::p_ev),
-    Key("PA0->p_rot", &P::p_rot),
-    Key("PA0->p_vx ", &P::p_vx),
-    Key("PA0->p_yx ", &P::p_yx),
-    Key("PA0->p_dx ", &P::p_dx),
-    Key("PA0->p_dy ", &P::p_dy),
-    Key("PA0->p_k4 ", &P::p_k4),
-    Key("PA0->p_k3 ", &P::p_k3),
-    Key("PA0->p_k2 ", &P::p_k2),
+    Within(Key("PA0->p_lng", &P::p_lng), 0, 360),
+    Within(Key("PA0->p_lat", &P::p_lat), -90, 90),
+    Within(Key("PA0->p_alt", &P::p_alt), -9999, 999999),
+    Within(Key("PA0->p_gioidh", &P::p_gioidh), -9999, 999999),
+    Within(Key("PA0->p_tz ", &P::p_tz), -86400, 86400),
+    Within(Key("PA0->p_az ", &P::p_az), 0, 360),
+    Within(Key("PA0->p_ev", &P::p_ev), -90, 90),
+    Within(Key("PA0->p_rot", &P::p_rot), -180, 180),
+    Within(Key("PA0->p_vx ", &P::p_vx), 0, 360),
+    Within(Key("PA0->p_yx ", &P::p_yx), 0, 2),
+    Within(Key("PA0->p_dx ", &P::p_dx), -1000, 1000),
+    Within(Key("PA0->p_dy ", &P::p_dy), -1000, 1000),
+    Within(Key("PA0->p_k4 ", &P::p_k4), -1, 1),
+    Within(Key("PA0->p_k3 ", &P::p_k3), -1, 1),
+    Within(Key("PA0->p_k2 ", &P::p_k2), -1, 1),
     // Profile adjustment flags.
     Key("AP.p_vxON ", &S::p_vxON),
     Key("AP.p_yxON ", &S::p_yxON),
@@ -154,28 +164,28 @@ constexpr KeySpec kKeys[] = {
     Key("AP.p_k3ON ", &S::p_k3ON),
     Key("AP.p_k2ON ", &S::p_k2ON),
     // Analysis parameters of the profile.
-    Key("PA0->p_atc", &P::p_atc),
+    Within(Key("PA0->p_atc", &P::p_atc), 0, 100),
     Key("PA0->p_u4_ddpix", &P::p_u4_ddpix),
-    Key("PA0->p_u4_bvf", &P::p_u4_bvf),
+    Within(Key("PA0->p_u4_bvf", &P::p_u4_bvf), -10, 10),
     Key("PA0->p_head", &P::p_head),
     Key("PA0->p_u4_dps", &P::p_u4_dps),
-    Key("PA0->p_u4_edeg", &P::p_u4_edeg),
-    Key("PA0->p_u4_cdlim", &P::p_u4_cdlim),
-    Key("PA0->p_u4_dapix", &P::p_u4_dapix),
-    Key("PA0->p_u4_f1", &P::p_u4_f1),
-    Key("PA0->p_u4_f2", &P::p_u4_f2),
-    Key("PA0->p_u4_mins", &P::p_u4_mins),
-    Key("PA0->p_u4_leap", &P::p_u4_leap),
+    Within(Key("PA0->p_u4_edeg", &P::p_u4_edeg), 0, 30),
+    Within(Key("PA0->p_u4_cdlim", &P::p_u4_cdlim), -1, 30),
+    Within(Key("PA0->p_u4_dapix", &P::p_u4_dapix), 2, 512),
+    Within(Key("PA0->p_u4_f1", &P::p_u4_f1), -1, 2005),
+    Within(Key("PA0->p_u4_f2", &P::p_u4_f2), -1, 2005),
+    Within(Key("PA0->p_u4_mins", &P::p_u4_mins), 0, 100),
+    Within(Key("PA0->p_u4_leap", &P::p_u4_leap), 0, 300),
     Key("PA0->p_u4_rm_small", &P::p_u4_rm_small),
-    Key("PA0->p_u4_dloffset", &P::p_u4_dloffset),
+    Within(Key("PA0->p_u4_dloffset", &P::p_u4_dloffset), -255, 255),
     // Only files of earlier versions carry the interlace flag.
     ReadOnly(Key("AP.p_inter", &P::p_inter)),
     // Every run starts with the default joining angle.
-    WriteOnly(Key("PA0->p_u4_consR", &P::p_u4_consR)),
+    WriteOnly(Within(Key("PA0->p_u4_consR", &P::p_u4_consR), 0, 10)),
     Key("PA0->p_bbf", &P::p_bbf),
-    Key("PA0->p_tme", &P::p_tme),
+    Within(Key("PA0->p_tme", &P::p_tme), 0, 1000),
     // Peak hold and profile texts.
-    Key("AP.peakf", &S::peakf),
+    Within(Key("AP.peakf", &S::peakf), 1, 1000),
     Key("PA0->p_lid", &P::p_lid),
     Key("PA0->p_sid", &P::p_sid),
     Key("PA0->p_oname", &P::p_oname),
@@ -201,27 +211,27 @@ constexpr KeySpec kKeys[] = {
     Key("AP.g_text", &S::g_text),
     Key("AP.g_addm", &S::g_addm),
     Key("AP.g_addmfile", &S::g_addmfile, kPathTextBytes),
-    Key("AP.g_h0", &S::g_h0),
-    Key("AP.g_h1", &S::g_h1),
-    Key("AP.g_h2", &S::g_h2),
+    Within(Key("AP.g_h0", &S::g_h0), 1, 10000),
+    Within(Key("AP.g_h1", &S::g_h1), 1, 10000),
+    Within(Key("AP.g_h2", &S::g_h2), 1, 10000),
     Key("AP.g_h0on", &S::g_h0on),
     Key("AP.g_h1on", &S::g_h1on),
     Key("AP.g_h2on", &S::g_h2on),
-    Key("AP.g_line", &S::g_line),
+    Within(Key("AP.g_line", &S::g_line), 1, 100),
     // Mask editor.
-    Key("AP.m_smax", &S::m_smax),
-    Key("AP.m_slev", &S::m_slev),
-    Key("AP.m_alev", &S::m_alev),
+    Within(Key("AP.m_smax", &S::m_smax), 0, 512),
+    Within(Key("AP.m_slev", &S::m_slev), 0, 512),
+    Within(Key("AP.m_alev", &S::m_alev), -512, 0),
     Key("AP.m_clev", &S::m_clev),
     Key("AP.m_clr", &S::m_clr),
     Key("AP.m_shape", &S::m_shape),
     Key("AP.m_size", &S::m_size),
-    Key("AP.m_size0", &S::m_size0),
-    Key("AP.m_size1", &S::m_size1),
-    Key("AP.m_size2", &S::m_size2),
-    Key("AP.m_asize", &S::m_asize),
-    Key("AP.m_ssize", &S::m_ssize),
-    Key("PA0->p_u4_dlim", &P::p_u4_dlim),
+    Within(Key("AP.m_size0", &S::m_size0), 1, 99),
+    Within(Key("AP.m_size1", &S::m_size1), 1, 99),
+    Within(Key("AP.m_size2", &S::m_size2), 1, 99),
+    Within(Key("AP.m_asize", &S::m_asize), 1, 99),
+    Within(Key("AP.m_ssize", &S::m_ssize), 1, 99),
+    Within(Key("PA0->p_u4_dlim", &P::p_u4_dlim), 1, 99),
     Key("AP.m_objplot", &S::m_objplot),
     Key("AP.m_star", &S::m_star),
     Key("AP.m_rgraph", &S::m_rgraph),
@@ -230,27 +240,27 @@ constexpr KeySpec kKeys[] = {
     Key("AP.m_mode", &S::m_mode),
     // Photometry and classification. Two profile keys are written a second
     // time here; a reader finds the first.
-    Key("PA0->p_u4_refmag", &P::p_u4_refmag),
+    Within(Key("PA0->p_u4_refmag", &P::p_u4_refmag), -5, 11),
     Key("PA0->p_u4_ddpix", &P::p_u4_ddpix),
-    Key("PA0->p_u4_bvf", &P::p_u4_bvf),
-    Key("PA0->maxl", &P::maxl),
-    Key("PA0->maxm", &P::maxm),
-    Key("PA0->minl", &P::minl),
-    Key("PA0->minm", &P::minm),
-    Key("AP.c_smax", &S::c_smax),
-    Key("AP.c_tmin", &S::c_tmin),
-    Key("AP.c_vmin", &S::c_vmin),
-    Key("AP.c_cmax", &S::c_cmax),
-    Key("AP.c_ddays", &S::c_ddays),
-    Key("AP.c_Nr", &S::c_Nr),
-    Key("AP.c_Nv", &S::c_Nv),
+    Within(Key("PA0->p_u4_bvf", &P::p_u4_bvf), -10, 10),
+    Within(Key("PA0->maxl", &P::maxl), 0, 255),
+    Within(Key("PA0->maxm", &P::maxm), -10, 30),
+    Within(Key("PA0->minl", &P::minl), 1, 255),
+    Within(Key("PA0->minm", &P::minm), -10, 30),
+    Within(Key("AP.c_smax", &S::c_smax), 1, 1000000),
+    Within(Key("AP.c_tmin", &S::c_tmin), 0, 10),
+    Within(Key("AP.c_vmin", &S::c_vmin), 0, 1000),
+    Within(Key("AP.c_cmax", &S::c_cmax), 0, 10),
+    Within(Key("AP.c_ddays", &S::c_ddays), -100, 100),
+    Within(Key("AP.c_Nr", &S::c_Nr), 0, 20),
+    Within(Key("AP.c_Nv", &S::c_Nv), 0, 20),
     // Trail map. "AP.t_days" carries the limiting magnitude.
-    Key("AP.t_ra", &S::t_ra),
-    Key("AP.t_dec", &S::t_dec),
-    Key("AP.t_rot", &S::t_rot),
-    Key("AP.t_scale", &S::t_scale),
-    Key("AP.t_mag", &S::t_mag),
-    Key("AP.t_days", &S::t_mag),
+    Within(Key("AP.t_ra", &S::t_ra), 0, 359),
+    Within(Key("AP.t_dec", &S::t_dec), -89, 89),
+    Within(Key("AP.t_rot", &S::t_rot), 0, 359),
+    Within(Key("AP.t_scale", &S::t_scale), 1, 179),
+    Within(Key("AP.t_mag", &S::t_mag), 0, 15),
+    Within(Key("AP.t_days", &S::t_mag), 0, 15),
     Key("AP.t_vglim", &S::t_vglim),
     Key("AP.t_vgon", &S::t_vgon),
     Key("AP.t_st", &S::t_st),
@@ -264,10 +274,10 @@ constexpr KeySpec kKeys[] = {
     Key("AP.useDlo", &S::useDlo),
     Key("AP.ecsv", &S::ecsv),
     Key("AP.a_log", &S::a_log),
-    Key("AP.a_km1", &S::a_km1),
-    Key("AP.a_km2", &S::a_km2),
-    Then(Key("PA0->cx ", &P::cx), RaiseFrameWidth),
-    Then(Key("PA0->cy ", &P::cy), RaiseFrameHeight),
+    Within(Key("AP.a_km1", &S::a_km1), 1, 1000),
+    Within(Key("AP.a_km2", &S::a_km2), 1, 1000),
+    Then(Within(Key("PA0->cx ", &P::cx), kMinFrameWidth, kMaxFrameWidth), RaiseFrameWidth),
+    Then(Within(Key("PA0->cy ", &P::cy), kMinFrameHeight, kMaxFrameHeight), RaiseFrameHeight),
     Key("IF.deinterace ", &S::deinterace),
 };
 
@@ -287,6 +297,9 @@ SettingItem Bind(const KeySpec& k, const SettingsStore& store) {
   item.read = k.read;
   item.written = k.written;
   item.after_read = k.after_read;
+  item.ranged = k.ranged;
+  item.low = k.low;
+  item.high = k.high;
   return item;
 }
 
@@ -730,6 +743,22 @@ bool ParseSettingValue(const SettingItem& item, std::string_view text,
       return true;
   }
   return false;
+}
+
+bool SettingInRange(const SettingItem& item, const SettingValue& value) {
+  if (!item.ranged) return true;
+  double v = 0.0;
+  if (const int* i = std::get_if<int>(&value)) v = *i;
+  else if (const float* f = std::get_if<float>(&value)) v = *f;
+  else return true;
+  return v >= item.low && v <= item.high;
+}
+
+std::string SettingRangeText(const SettingItem& item) {
+  if (!item.ranged) return {};
+  char text[64];
+  std::snprintf(text, sizeof text, "%g to %g", item.low, item.high);
+  return text;
 }
 
 void StoreSettingValue(const SettingItem& item, const SettingValue& value) {

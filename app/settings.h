@@ -208,6 +208,10 @@ struct SettingItem {
   // (the catalogue name rule, the smallest frame size).
   using AfterRead = void (*)(const SettingItem&);
   AfterRead after_read = nullptr;
+  // The values its page control allows, low..high; `ranged` is false for
+  // the keys without a limit (flags, positions, texts).
+  bool ranged = false;
+  double low = 0.0, high = 0.0;
 };
 
 // Every key in file order, bound to `store`: the key table (including the
@@ -276,6 +280,10 @@ using SettingValue = std::variant<int, float, std::string>;
 // ints and floats; floats must be finite). False with `error` set otherwise.
 bool ParseSettingValue(const SettingItem& item, std::string_view text,
                        SettingValue* value, std::string* error);
+// Whether a parsed value lies within the item's range (always for a text
+// or a key without one), and that range as "low to high".
+bool SettingInRange(const SettingItem& item, const SettingValue& value);
+std::string SettingRangeText(const SettingItem& item);
 // Stores a value parsed for this item.
 void StoreSettingValue(const SettingItem& item, const SettingValue& value);
 

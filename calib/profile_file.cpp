@@ -8,6 +8,7 @@
 #include "base/error.h"
 #include "base/process_values.h"
 #include "calib/camera_model.h"
+#include "replay/frame_formats.h"
 #include "platform/file_replace.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
@@ -30,50 +31,56 @@ constexpr ProfileAttribute Float(const char* name, float P::*field, bool detecti
 constexpr ProfileAttribute Text(const char* name, std::string P::*field) {
   return {name, kT, nullptr, nullptr, field, false};
 }
+constexpr ProfileAttribute Within(ProfileAttribute a, double low, double high) {
+  a.ranged = true;
+  a.low = low;
+  a.high = high;
+  return a;
+}
 
 const ProfileAttribute kAttributes[] = {
-    Int("cx", &P::cx),
-    Int("cy", &P::cy),
-    Float("lng", &P::p_lng),
-    Float("lat", &P::p_lat),
-    Float("alt", &P::p_alt),
-    Float("gioidh", &P::p_gioidh),
-    Int("tz", &P::p_tz),
-    Float("az", &P::p_az),
-    Float("ev", &P::p_ev),
-    Float("rot", &P::p_rot),
-    Float("vx", &P::p_vx),
-    Float("yx", &P::p_yx),
-    Float("dx", &P::p_dx),
-    Float("dy", &P::p_dy),
-    Float("k4", &P::p_k4),
-    Float("k3", &P::p_k3),
-    Float("k2", &P::p_k2),
-    Float("atc", &P::p_atc),
-    Int("maxLev", &P::maxl),
-    Float("maxMag", &P::maxm),
-    Int("minLev", &P::minl),
-    Float("mimMag", &P::minm),
+    Within(Int("cx", &P::cx), 1, kMaxFrameWidth),
+    Within(Int("cy", &P::cy), 1, kMaxFrameHeight),
+    Within(Float("lng", &P::p_lng), 0, 360),
+    Within(Float("lat", &P::p_lat), -90, 90),
+    Within(Float("alt", &P::p_alt), -9999, 999999),
+    Within(Float("gioidh", &P::p_gioidh), -9999, 999999),
+    Within(Int("tz", &P::p_tz), -86400, 86400),
+    Within(Float("az", &P::p_az), 0, 360),
+    Within(Float("ev", &P::p_ev), -90, 90),
+    Within(Float("rot", &P::p_rot), -180, 180),
+    Within(Float("vx", &P::p_vx), 0, 360),
+    Within(Float("yx", &P::p_yx), 0, 2),
+    Within(Float("dx", &P::p_dx), -1000, 1000),
+    Within(Float("dy", &P::p_dy), -1000, 1000),
+    Within(Float("k4", &P::p_k4), -1, 1),
+    Within(Float("k3", &P::p_k3), -1, 1),
+    Within(Float("k2", &P::p_k2), -1, 1),
+    Within(Float("atc", &P::p_atc), 0, 100),
+    Within(Int("maxLev", &P::maxl), 0, 255),
+    Within(Float("maxMag", &P::maxm), -10, 30),
+    Within(Int("minLev", &P::minl), 1, 255),
+    Within(Float("mimMag", &P::minm), -10, 30),
     Float("maxdps", &P::p_u4_dps, true),
-    Float("maxedeg", &P::p_u4_edeg, true),
-    Float("cdlim", &P::p_u4_cdlim, true),
-    Int("dlo", &P::p_u4_dloffset, true),
-    Float("consR", &P::p_u4_consR, true),
-    Float("refmag", &P::p_u4_refmag, true),
+    Within(Float("maxedeg", &P::p_u4_edeg, true), 0, 30),
+    Within(Float("cdlim", &P::p_u4_cdlim, true), -1, 30),
+    Within(Int("dlo", &P::p_u4_dloffset, true), -255, 255),
+    Within(Float("consR", &P::p_u4_consR, true), 0, 10),
+    Within(Float("refmag", &P::p_u4_refmag, true), -5, 11),
     Float("ddpix", &P::p_u4_ddpix, true),
-    Float("BVF", &P::p_u4_bvf, true),
-    Int("dlim", &P::p_u4_dlim, true),
+    Within(Float("BVF", &P::p_u4_bvf, true), -10, 10),
+    Within(Int("dlim", &P::p_u4_dlim, true), 1, 99),
     Int("dxoffset", &P::p_u4_dxoffset, true),
-    Int("dapix", &P::p_u4_dapix, true),
-    Int("s1", &P::p_u4_f1, true),
-    Int("s2", &P::p_u4_f2, true),
-    Int("mins", &P::p_u4_mins, true),
-    Int("leaps", &P::p_u4_leap, true),
+    Within(Int("dapix", &P::p_u4_dapix, true), 2, 512),
+    Within(Int("s1", &P::p_u4_f1, true), -1, 2005),
+    Within(Int("s2", &P::p_u4_f2, true), -1, 2005),
+    Within(Int("mins", &P::p_u4_mins, true), 0, 100),
+    Within(Int("leaps", &P::p_u4_leap, true), 0, 300),
     Int("rm_small", &P::p_u4_rm_small, true),
     Int("head", &P::p_head),
-    Int("interlaced", &P::p_inter),
-    Int("bbf", &P::p_bbf),
-    Float("tme", &P::p_tme),
+    Within(Int("interlaced", &P::p_inter), 0, 1),
+    Within(Int("bbf", &P::p_bbf), 0, 1),
+    Within(Float("tme", &P::p_tme), 0, 1000),
     Text("lid", &P::p_lid),
     Text("sid", &P::p_sid),
     Text("observer", &P::p_oname),
@@ -136,6 +143,24 @@ std::string AttributeText(const CameraProfile& p, const ProfileAttribute& a) {
       return p.*a.text_field;
   }
   return {};
+}
+
+bool AttributeInRange(const CameraProfile& p, const ProfileAttribute& a) {
+  if (!a.ranged) return true;
+  double v = 0.0;
+  switch (a.kind) {
+    case AttributeKind::kInt: v = p.*a.int_field; break;
+    case AttributeKind::kFloat: v = p.*a.float_field; break;
+    case AttributeKind::kText: return true;
+  }
+  return v >= a.low && v <= a.high;
+}
+
+std::string AttributeRangeText(const ProfileAttribute& a) {
+  if (!a.ranged) return {};
+  char text[64];
+  std::snprintf(text, sizeof text, "%g to %g", a.low, a.high);
+  return text;
 }
 
 bool SetAttribute(CameraProfile& p, const ProfileAttribute& a, std::string_view text) {

@@ -35,6 +35,10 @@ struct ProfileAttribute {
   float CameraProfile::*float_field;
   std::string CameraProfile::*text_field;
   bool detection;  // skipped by a load with skip_detection
+  // The values the profile page allows, low..high (frame sizes: those the
+  // buffers hold); `ranged` is false for the fields without a limit.
+  bool ranged = false;
+  double low = 0.0, high = 0.0;
 };
 std::span<const ProfileAttribute> ProfileAttributes();
 const ProfileAttribute* FindProfileAttribute(std::string_view name);
@@ -43,6 +47,11 @@ const ProfileAttribute* FindProfileAttribute(std::string_view name);
 std::string AttributeText(const CameraProfile& profile, const ProfileAttribute& a);
 // Sets the attribute from text; false (nothing changed) when the text is
 // not a whole number of the attribute's kind.
+// Whether the attribute's value in `profile` lies within its range (always
+// for a text or a field without a limit). NaN lies within no range.
+bool AttributeInRange(const CameraProfile& profile, const ProfileAttribute& a);
+// The range as "low to high" ("0 to 360"), empty for a field without one.
+std::string AttributeRangeText(const ProfileAttribute& a);
 bool SetAttribute(CameraProfile& profile, const ProfileAttribute& a,
                   std::string_view text);
 

@@ -54,6 +54,10 @@ int Set(const CommandContext& context, const std::filesystem::path& file,
     if (!SetAttribute(probe, *a, value)) {
       return UsageError(context, "bad value for " + std::string(a->name) + ": " + value);
     }
+    if (!AttributeInRange(probe, *a)) {
+      return RefusedValue(context, std::string(a->name) + "=" + value + " is outside the range of " +
+                                       a->name + ", " + AttributeRangeText(*a));
+    }
     changes.push_back({a, value});
   }
 

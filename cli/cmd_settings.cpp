@@ -66,6 +66,10 @@ int RunSettings(const CommandContext& context, std::span<const std::string> args
     if (!ParseSettingValue(*item, assignment.substr(equals + 1), &change.value, &error)) {
       return UsageError(context, "bad value for '" + key + "': " + error);
     }
+    if (!SettingInRange(*item, change.value)) {
+      return RefusedValue(context, assignment + " is outside the range of '" + key + "', " +
+                                       SettingRangeText(*item));
+    }
     changes.push_back(change);
   }
 

@@ -309,4 +309,11 @@ int UsageError(const CommandContext& context, const std::string& message) {
   return kExitUsage;
 }
 
+int RefusedValue(const CommandContext& context, const std::string& message) {
+  KeepSettingsFileUnchanged();
+  std::fprintf(stderr, "mr4 %s: %s; nothing was written\n", context.name.c_str(),
+               message.c_str());
+  return kExitSomeFailed;
+}
+
 }  // namespace mr4::cli

@@ -45,6 +45,10 @@ std::span<const Command> Commands();
 
 // Prints "mr4 NAME: message" and the pointer to --help; returns kExitUsage.
 int UsageError(const CommandContext& context, const std::string& message);
+// A well-formed value the command refuses (outside its field's range):
+// prints "mr4 NAME: message; nothing was written", keeps the settings file
+// as it was and returns kExitSomeFailed.
+int RefusedValue(const CommandContext& context, const std::string& message);
 
 // The commands.
 int RunInit(const CommandContext&, std::span<const std::string>);

@@ -106,6 +106,14 @@ struct RegionStats {
   std::int32_t saturated;
 };
 
+// The fields of `frames` interlaced frames (twice the count), held within
+// the int range: frame numbers come from the clip's files and may be any
+// int.
+constexpr int FieldsOfFrames(int frames) {
+  const std::int64_t fields = 2 * static_cast<std::int64_t>(frames);
+  return fields > INT32_MAX ? INT32_MAX : (fields < INT32_MIN ? INT32_MIN : static_cast<int>(fields));
+}
+
 // What a run takes from (and writes back to) the clip's row.
 struct ClipRunValues {
   bool has_avi = false;

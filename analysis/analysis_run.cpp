@@ -129,9 +129,7 @@ void LoadRunValues(AnalysisContext& c, int row) {
 bool PrepareRun(AnalysisContext& c) {
   if (!c.current) return false;
   ClipRunValues& clip = c.clip;
-  if (clip.width < 1 || clip.height < 1 || clip.width > kMaxFrameWidth ||
-      clip.height > kMaxFrameHeight)
-    return false;
+  if (!IsUsableFrameSize(clip.width, clip.height)) return false;
   if (AppSettings().useDlo && &c.profile != &AnalysisContextAt(0).profile) {
     // Detection parameters of the current profile; camera and interlace
     // settings stay those of the clip.
@@ -170,14 +168,14 @@ bool PrepareRun(AnalysisContext& c) {
 
   const DetectionParameters& d = c.params;
   if (clip.interlaced) {
-    c.first_detection_field = std::max(2 * d.f1, 30);
-    c.last_detection_field = 2 * d.f2;
+    c.first_detection_field = std::max(FieldsOfFrames(d.f1), 30);
+    c.last_detection_field = FieldsOfFrames(d.f2);
     if (c.last_detection_field < c.first_detection_field)
-      c.last_detection_field = 2 * clip.frames;
+      c.last_detection_field = FieldsOfFrames(clip.frames);
     c.last_detection_field = std::min(c.last_detection_field, 4000);
     c.min_region = 1;
     c.field_rate = 2 * clip.fps;
-    c.head_time = 2 * clip.head / c.field_rate;
+    c.head_time = 2.0 * clip.head / c.field_rate;
   } else {
     c.first_detection_field = std::max(d.f1, 15);
     c.last_detection_field = d.f2;

@@ -187,7 +187,10 @@ void ReduceTrack(AnalysisContext& c, int track, int* last_object, RunSummary& su
     row = AppendObjectRow(c, objects, *last_object);
     *last_object = row;
     int fs = p1.field, fe = p2.field;
-    if (fs == 0 && fe == 0) fs = fe = (c.clip.interlaced ? 2 * c.clip.head : c.clip.head) + 1;
+    if (fs == 0 && fe == 0) {
+      const int head = c.clip.interlaced ? FieldsOfFrames(c.clip.head) : c.clip.head;
+      fs = fe = head < INT32_MAX ? head + 1 : head;
+    }
     const int fN = fe - fs + 1;
     objects.SetInt(row, obj::kFs, fs);
     objects.SetInt(row, obj::kFe, fe);

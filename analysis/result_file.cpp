@@ -78,14 +78,20 @@ void AppendFormat(std::string* out, const char* format, ...) {
   va_end(args);
 }
 
+// A number as the files carry it: infinity and NaN (the result of a
+// degenerate computation), which no reader takes back, become 0.
+double Written(double value) { return std::isfinite(value) ? value : 0.0; }
+
 void AppendSample(std::string* out, const Detection& d, const CameraProfile& photometry) {
   AppendFormat(out,
                "<mr2_fdata2 fno=\"%3d\" b=\"%3d\" bm=\"%6d\" Lsum=\"%10.1f\" "
                "mag=\"%+6.2f\" az=\"%12.7f\" ev=\"%11.7f\" ra=\"%12.7f\" "
                "dec=\"%+11.7f\" err=\"%.7f\" pass=\"%d\" x=\"%8.3f\" y=\"%8.3f\" "
                "pixels=\"%7d\" r=\"%6.1f\"></mr2_fdata2>\r\n",
-               d.field, d.peak, d.saturated, d.Lsum, SampleMagnitude(photometry, d.Lsum),
-               d.az, d.ev, d.ra, d.dec, d.err, d.pass, d.x, d.y, d.pixels, d.r);
+               d.field, d.peak, d.saturated, Written(d.Lsum),
+               Written(SampleMagnitude(photometry, d.Lsum)), Written(d.az), Written(d.ev),
+               Written(d.ra), Written(d.dec), Written(d.err), d.pass, Written(d.x),
+               Written(d.y), d.pixels, Written(d.r));
 }
 
 // The whole result file of clip row `row`; the k-th object of the chain
@@ -173,7 +179,7 @@ class SampleCursor {
     const char* first = tag_.data() + i;
     auto [ptr, ec] = std::from_chars(first, tag_.data() + tag_.size(), v,
                                      std::chars_format::fixed);
-    if (ec != std::errc() || ptr == first) return false;
+    if (ec != std::errc() || ptr == first || !std::isfinite(v)) return false;
     at_ = static_cast<std::size_t>(ptr - tag_.data());
     *value = negative ? -v : v;
     return true;
@@ -388,8 +394,8 @@ void WriteTrailLogTrack(AnalysisContext& c, int track) {
   for (int k = 0; k < n; ++k) {
     const Detection& d = c.Sample(t.samples[k]);
     AppendFormat(&block, "sample,%4d,%4d,%7.3f,%11.7f,%11.7f,%11.7f,%11.7f,%11.7f,%d", k,
-                 d.field, SampleTime(c, d.field), d.ra, d.dec, d.ra_mod, d.dec_mod, d.av,
-                 d.pass);
+                 d.field, Written(SampleTime(c, d.field)), Written(d.ra), Written(d.dec),
+                 Written(d.ra_mod), Written(d.dec_mod), Written(d.av), d.pass);
     block += k == (n - 1) / 2 ? ",m\r\n" : "  \r\n";
   }
   block += "\r\n";

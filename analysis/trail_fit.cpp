@@ -20,7 +20,7 @@ GreatCircleFit FitGreatCircle(AnalysisContext& c, Track& track, double limit) {
   if (n <= 0) return fit;
   const bool trim = n >= 8;
   double suu = 0, svv = 0, sww = 0, suv = 0, svw = 0, suw = 0;
-  double ra_lo = 0, ra_hi = 0, dec_lo = 0, dec_hi = 0, ra_first = 0;
+  double ra_lo = 0, ra_hi = 0, dec_lo = 0, dec_hi = 0, ra_first = 0, dec_first = 0;
   int measured = 0;
   for (int i = 0; i < n; ++i) {
     Detection& s = c.Sample(track.samples[i]);
@@ -34,6 +34,7 @@ GreatCircleFit FitGreatCircle(AnalysisContext& c, Track& track, double limit) {
     // trail across 0h spans its own length, not the rest of the sky.
     const double ra = measured == 0 ? (ra_first = s.ra) : ra_first + Wrap180(s.ra - ra_first);
     if (measured == 0) {
+      dec_first = s.dec;
       ra_lo = ra_hi = ra;
       dec_lo = dec_hi = s.dec;
     } else {
@@ -92,6 +93,18 @@ GreatCircleFit FitGreatCircle(AnalysisContext& c, Track& track, double limit) {
   fit.nx = nx / norm;
   fit.ny = ny / norm;
   fit.nz = nz / norm;
+  if (!std::isfinite(fit.nx) || !std::isfinite(fit.ny) || !std::isfinite(fit.nz)) {
+    // The samples give no direction (one position, or all at one place):
+    // the normal equations are singular. Any circle through the position
+    // fits; take the hour circle, whose pole lies on the equator 90 deg
+    // from it (for a position at a celestial pole, the circle of 0h).
+    const double u = std::cos(dec_first * kDeg) * std::cos(ra_first * kDeg);
+    const double v = std::cos(dec_first * kDeg) * std::sin(ra_first * kDeg);
+    const double across = std::hypot(u, v);
+    fit.nx = across > 1e-12 ? v / across : 0.0;
+    fit.ny = across > 1e-12 ? -u / across : 1.0;
+    fit.nz = 0.0;
+  }
   double pole_ra = std::atan2(fit.ny, fit.nx) / kDeg;
   if (pole_ra < 0) pole_ra += 360;
   track.pole_ra = pole_ra;

@@ -260,6 +260,31 @@ TEST_F(ResultFileTest, GoldenSmallClip) {
   EXPECT_TRUE(Tables().clip.Int(row, clip::kMT) & KindBit(kKindResult));
 }
 
+// A degenerate fit's NaN (pole, residual, a sample's distance) is written as
+// 0 in the attributes' and the samples' own formats, never as "nan" or
+// "-nan", and the file reads back.
+TEST_F(ResultFileTest, NumbersThatAreNotFiniteAreWrittenAsZero) {
+  const int row = NewClip(dir_.path(), kClipName);
+  const int o = AddObject(row, 12, 13, "__noise");
+  Tables().obj.SetFloat(o, obj::kCdeg, -NAN);
+  Tables().obj.SetFloat(o, obj::kRaP, NAN);
+  Tables().obj.SetFloat(o, obj::kDcP, INFINITY);
+  StartRun(*c_, row);
+  c_->track_clip_file = ResultFilePath(Tables().clip, row).native();
+  std::vector<SampleValues> samples = kTwoSamples;
+  samples[0].err = -NAN;
+  samples[1].ra = NAN;
+  AddTrack(*c_, samples);
+  ASSERT_TRUE(RewriteResultFile(*c_, row));
+  const std::string text = ReadFileBytes(dir_ / "M20240101_203015_ST1A.XML");
+  EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+  EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+  for (const char* written : {" cdeg=\"0.000000\"", " raP=\"0.000000\"", " dcP=\"0.000000\"",
+                              " err=\"0.0000000\"", " ra=\"   0.0000000\""}) {
+    EXPECT_NE(text.find(written), std::string::npos) << written;
+  }
+}
+
 TEST_F(ResultFileTest, NoObjectsWritesOnlyTheClipElement) {
   const int row = NewClip(dir_.path(), kClipName);
   StartRun(*c_, row);

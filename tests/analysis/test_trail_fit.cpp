@@ -36,6 +36,35 @@ TEST(FitGreatCircle, EquatorTrailHasThePolarPole) {
   EXPECT_EQ(t.passed_count, 4);
 }
 
+// Samples at one place give no direction: the pole is still a unit vector
+// (a circle through the place) and the residuals 0, never NaN, which the
+// result file would carry.
+TEST(FitGreatCircle, SamplesAtOnePlaceGiveACircleThroughIt) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<double, double>> samples;
+  };
+  const Case cases[] = {
+      {"one sample", {{124.36, -2.386}}},
+      {"three samples at one place", {{124.36, -2.386}, {124.36, -2.386}, {124.36, -2.386}}},
+      {"one sample on the celestial pole", {{0.0, 90.0}}},
+      {"one sample at 0h on the equator", {{0.0, 0.0}}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    auto c = testing::SmallContext(64, 64);
+    Track& t = SkyTrack(*c, k.samples);
+    const GreatCircleFit fit = FitGreatCircle(*c, t, 0);
+    EXPECT_NEAR(std::hypot(fit.nx, fit.ny, fit.nz), 1.0, 1e-12);
+    EXPECT_TRUE(std::isfinite(t.pole_ra) && std::isfinite(t.pole_dec))
+        << t.pole_ra << " " << t.pole_dec;
+    EXPECT_NEAR(fit.mean_residual, 0.0, 1e-3);
+    for (std::size_t i = 0; i < k.samples.size(); ++i) {
+      EXPECT_NEAR(c->DetectionAt(static_cast<int>(i), 0).err, 0.0, 1e-3) << i;
+    }
+  }
+}
+
 TEST(FitGreatCircle, OrientationAcrossZeroHours) {
   struct Case {
     std::vector<std::pair<double, double>> samples;

@@ -12,6 +12,7 @@
 #include "base/process_values.h"
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "clips/clip_list_ops.h"
 #include "tables/table_catalogue.h"
 
 namespace mr4::cli {
@@ -96,12 +97,6 @@ int AddDir(const CommandContext& context, const ParsedArgs& parsed) {
   if (profile.find('/') != std::string::npos) {
     return UsageError(context, "the profile is a file name in PROF/, not a path: " + profile);
   }
-  std::filesystem::create_directories(HomeFile("PROF"), ec);
-  if (ec) {
-    std::fprintf(stderr, "mr4 %s: cannot create %s: %s\n", context.name.c_str(),
-                 HomeFile("PROF").c_str(), ec.message().c_str());
-    return kExitUsage;
-  }
   std::error_code exists_ec;
   if (!std::filesystem::is_directory(dir_text, exists_ec)) {
     std::fprintf(stderr, "mr4 %s: %s is not a directory now; the scan skips it until it is\n",
@@ -111,13 +106,11 @@ int AddDir(const CommandContext& context, const ParsedArgs& parsed) {
     std::fprintf(stderr, "mr4 %s: %s does not exist yet; the scan uses it once it does\n",
                  context.name.c_str(), ProfileFile(profile).c_str());
   }
-  Table& dirs = Tables().dir;
-  const int row = dirs.AppendRow();
-  dirs.SetUint(row, dir::kUse, 1);
-  dirs.SetText(row, dir::kDir, dir_text);
-  dirs.SetText(row, dir::kProfile, profile);
-  dirs.SetText(row, dir::kSaveDir, save_dir);
-  dirs.SetUint(row, dir::kYmd, parsed.Has("--ymd") ? 1 : 0);
+  std::string problem;
+  if (AddClipDirectory(dir_text, profile, save_dir, parsed.Has("--ymd"), &problem) < 0) {
+    std::fprintf(stderr, "mr4 %s: %s\n", context.name.c_str(), problem.c_str());
+    return kExitUsage;
+  }
   return SaveAndList(context);
 }
 

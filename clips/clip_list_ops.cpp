@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <utility>
 
 #include "astro/angles.h"
 #include "astro/sky_coordinates.h"
 #include "astro/time_scales.h"
+#include "base/process_values.h"
 #include "tables/table_catalogue.h"
 
 namespace mr4 {
@@ -59,6 +62,33 @@ void StepDay(Settings& s, bool up) {
 }
 
 }  // namespace
+
+int AddClipDirectory(const std::string& dir, const std::string& profile,
+                     const std::string& save_dir, bool ymd, std::string* problem) {
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"directory", &dir}, {"profile", &profile}, {"save directory", &save_dir}};
+  for (const auto& [what, text] : texts) {
+    const std::string why = TableTextProblem(*text);
+    if (!why.empty()) {
+      *problem = std::string(what) + " '" + *text + "' cannot be kept in " + kDirFileName + ": " + why;
+      return -1;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(HomeFile(kProfileFolderName), ec);
+  if (ec) {
+    *problem = "cannot create " + HomeFile(kProfileFolderName).native() + ": " + ec.message();
+    return -1;
+  }
+  Table& dirs = Tables().dir;
+  const int row = dirs.AppendRow();
+  dirs.SetUint(row, dir::kUse, 1);
+  dirs.SetText(row, dir::kDir, dir);
+  dirs.SetText(row, dir::kProfile, profile);
+  dirs.SetText(row, dir::kSaveDir, save_dir);
+  dirs.SetUint(row, dir::kYmd, ymd ? 1 : 0);
+  return row;
+}
 
 void SetAllClipChecks(bool on) {
   SetChecks(on ? +[](const Table&, int) { return true; } : +[](const Table&, int) { return false; });

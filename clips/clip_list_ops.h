@@ -13,6 +13,17 @@
 
 namespace mr4 {
 
+// The program's folder of profile files, in the home directory.
+inline constexpr char kProfileFolderName[] = "PROF";
+
+// "add": makes the profile folder when it is missing and appends a row of
+// the directory table in use for `dir`, with `profile` (a file name in the
+// profile folder), `save_dir` and `+ymd`. Returns the row; -1 with
+// `problem` set, and nothing appended, when a text cannot be kept in the
+// directory file or the folder cannot be made.
+int AddClipDirectory(const std::string& dir, const std::string& profile,
+                     const std::string& save_dir, bool ymd, std::string* problem);
+
 // Sets `check` of every clip to `on`.
 void SetAllClipChecks(bool on);
 // "=on": `check` = 1 exactly for the clips whose name contains "=".

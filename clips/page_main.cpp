@@ -50,7 +50,6 @@ constexpr char kClipInputDirectoryTitle[] = "Clip Input Directory";
 constexpr char kProfileFileTitle[] = "Default Profile file";
 constexpr char kMoveToDirectoryTitle[] = "Clip Move_to Directory";
 constexpr char kProfileFilter[] = "Profile (*.XML)|*.XML";
-constexpr char kProfileFolder[] = "PROF";
 
 void ShowTab(Host host, int tab) {
   if (CUDlg* window = MainWindow()) window->host(host)->OpenTab(tab);
@@ -59,9 +58,9 @@ void ShowTab(Host host, int tab) {
 // Makes the program's profile folder; false, said, when it cannot be made.
 bool MakeProfileFolder() {
   std::error_code ec;
-  fs::create_directories(HomeFile(kProfileFolder), ec);
+  fs::create_directories(HomeFile(kProfileFolderName), ec);
   if (!ec) return true;
-  ShowError("Cannot create %s", HomeFile(kProfileFolder).c_str());
+  ShowError("Cannot create %s", HomeFile(kProfileFolderName).c_str());
   return false;
 }
 
@@ -429,7 +428,7 @@ void CPageMain::DirectoryCellAction(int message, int line) {
     }
     case kMsgChooseProfile: {
       if (!MakeProfileFolder()) return;
-      const auto chosen = ui.OpenFile({kProfileFileTitle, HomeFile(kProfileFolder), kProfileFilter});
+      const auto chosen = ui.OpenFile({kProfileFileTitle, HomeFile(kProfileFolderName), kProfileFilter});
       if (!chosen) return;
       const std::string name = chosen->filename().native();
       if (!StorableInDirectoryFile(name)) return;
@@ -471,12 +470,12 @@ void CPageMain::Command(int id, bool right_click) {
     case kCmdReadDir: ReadDirectories(); return;
     case kCmdAdd: {
       const auto chosen = CurrentUi().ChooseFolder({kClipInputDirectoryTitle, DocumentsFolder(), ""});
-      if (!chosen || !StorableInDirectoryFile(chosen->native())) return;
-      Table& dirs = Tables().dir;
-      const int row = dirs.AppendRow();
-      dirs.SetUint(row, dir::kUse, 1);
-      dirs.SetText(row, dir::kDir, chosen->native());
-      MakeProfileFolder();
+      if (!chosen) return;
+      std::string problem;
+      if (AddClipDirectory(chosen->native(), "", "", false, &problem) < 0) {
+        ShowError("%s", problem.c_str());
+        return;
+      }
       dirs_->RebuildLines();
       return;
     }

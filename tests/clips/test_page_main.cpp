@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -366,6 +367,26 @@ class TestPageMain : public QObject {
     QCOMPARE(Clips().line_count(), 1);
     QCOMPARE(Page().clip_count_label()->text(), QString("1 clips"));
     QCOMPARE(Clips().SelectedLine(), 0);
+  }
+
+  void deleteKeyDeletesTheCheckedClipsAfterAsking() {
+    MakeClips({{"a", "spo", 1}, {"b", "spo", 1}});
+    const fs::path video = root_ / "b.avi";
+    std::ofstream(video) << "x";
+    Tables().clip.SetUint(1, clip::kCheck, 1);
+    OpenWindow();
+    Clips().SelectLine(0);
+    ui_.QueueAnswer(false);
+    QTest::keyClick(&Clips(), Qt::Key_Delete);
+    Drain();
+    QCOMPARE(ui_.questions(), (std::vector<std::string>{"DELETE CHECKED 1 clips ok?"}));
+    QVERIFY(fs::exists(video));
+    QCOMPARE(Clips().line_count(), 2);
+    // Declined or not, nothing is asked without a checked clip.
+    Tables().clip.SetUint(1, clip::kCheck, 0);
+    QTest::keyClick(&Clips(), Qt::Key_Delete);
+    Drain();
+    QCOMPARE(ui_.questions().size(), size_t{1});
   }
 
   void directoryCellActions() {

@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "base/error.h"
 #include "clips/current_clip.h"
+#include "calib/page_profile.h"
 #include "clips/page_main.h"
 #include "platform/message_queue.h"
 #include "platform/ui.h"
@@ -58,6 +59,7 @@ QIcon MainWindowIcon() {
 
 CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kMain) return new CPageMain(scale);
+  if (info.id == PageId::kProfile) return new CPageProfile(scale);
   return new CPage(info.id, scale);  // built by a later page of its own
 }
 

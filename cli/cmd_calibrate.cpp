@@ -8,6 +8,7 @@
 
 #include "base/process_values.h"
 #include "app/settings.h"
+#include "calib/fit_settings.h"
 #include "calib/profile_file.h"
 #include "calib/profile_fit.h"
 #include "calib/star_catalogue.h"
@@ -28,17 +29,6 @@ constexpr int kPointingRounds = 4;
 constexpr const char* kFittedFields[] = {"az", "ev", "rot", "vx", "yx",
                                          "dx", "dy", "k4", "k3", "k2"};
 
-FitSwitches SwitchesFromSettings() {
-  const Settings& s = AppSettings();
-  FitSwitches f;
-  f.vx = s.p_vxON != 0;
-  f.yx = s.p_yxON != 0;
-  f.dx = s.p_dxON != 0;
-  f.dy = s.p_dyON != 0;
-  f.k4 = s.p_k4ON != 0;
-  f.k2 = s.p_k2ON != 0;
-  return f;
-}
 
 // The star fit of one clip on its own context: the coarse pointing search,
 // then the links and the fine fit. False when the clip cannot be prepared
@@ -97,7 +87,7 @@ bool CalibrateClip(int row, const std::filesystem::path& save_to,
     for (int round = 0; round < kPointingRounds; ++round) AdjustPointing(profile, data.pairs);
   }
   std::printf("%s\n", MatchSummaryText(StarMap(), profile, data).c_str());
-  const AdjustResult fit = AdjustAll(profile, data.pairs, SwitchesFromSettings());
+  const AdjustResult fit = AdjustAll(profile, data.pairs, FitSwitchesFromSettings(AppSettings()));
   const PhotometryResult photometry = CalibrateMagnitude(StarMap(), profile, data);
 
   std::printf("%s\n", MatchSummaryText(StarMap(), profile, data).c_str());

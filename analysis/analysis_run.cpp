@@ -380,36 +380,15 @@ int AnalyzeClip(AnalysisContext& c) {
 }
 
 bool DeleteObjectOfClip(AnalysisContext& c, int clip_row, int object_row) {
-  Table& clips = Tables().clip;
-  Table& objects = Tables().obj;
   // The track store must hold this clip's trail: its k-th track is the
-  // chain's k-th object.
-  const bool trail = EnsureClipTrail(c, clip_row);
-  int index = 0;
-  {
-    std::lock_guard lock(objects.lock());
-    int previous = -1;
-    int o = clips.Int(clip_row, clip::kOline);
-    for (int steps = 0; o != object_row; ++index) {
-      if (o < 0 || ++steps > objects.count()) FatalError("oline link broken");
-      previous = o;
-      o = objects.Int(o, obj::kOlinenext);
-    }
-    const int next = objects.Int(object_row, obj::kOlinenext);
-    if (previous < 0) {
-      clips.SetInt(clip_row, clip::kOline, next);
-    } else {
-      objects.SetInt(previous, obj::kOlinenext, next);
-    }
-    objects.DeleteRow(object_row);
-  }
-  if (trail && c.track_clip_row == clip_row && index < c.track_count) {
-    std::memmove(c.tracks + index, c.tracks + index + 1,
-                 sizeof(Track) * static_cast<std::size_t>(c.track_count - index - 1));
-    --c.track_count;
-  }
-  c.current_object = clips.Int(clip_row, clip::kOline);
-  clips.SetInt(clip_row, clip::kO, std::max(0, clips.Int(clip_row, clip::kO) - 1));
+  // chain's k-th object, and the reduction's removal takes that track.
+  EnsureClipTrail(c, clip_row);
+  const int run_clip = c.clip_row;
+  c.clip_row = clip_row;
+  RemoveObject(c, object_row);
+  c.clip_row = run_clip;
+  Table& clips = Tables().clip;
+  if (clips.Int(clip_row, clip::kO) < 0) clips.SetInt(clip_row, clip::kO, 0);
   SummariseClipObjects(clip_row);
   return RewriteResultFile(c, clip_row);
 }

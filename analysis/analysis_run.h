@@ -57,12 +57,11 @@ bool PrepareRun(AnalysisContext& c);
 // Deletes the clip's OBJ rows (under the object table's lock) and empties
 // its object chain.
 void DeleteClipObjects(AnalysisContext& c);
-// "delete an obj": unlinks object row `object_row` from the chain of clip
-// row `clip_row` (FatalError "oline link broken" when the chain does not
-// hold it), removes its track from the context's store (holding the clip's
-// trail, later tracks move down), deletes the row, makes the clip's first
-// object the context's current object, counts the clip's objects one less,
-// summarises them and rewrites the clip's result file. False when the file
+// "delete an obj": RemoveObject (analysis/reduction.h) of object row
+// `object_row` from clip row `clip_row` with the clip's trail in the
+// context's store (FatalError "oline link broken" when the chain does not
+// hold it), then summarises the clip's objects and rewrites its result
+// file. False when the file
 // could not be rewritten (said); the rows are changed all the same.
 bool DeleteObjectOfClip(AnalysisContext& c, int clip_row, int object_row);
 // One frame of either frame loop, `frame` counted from 0: the background

@@ -1,5 +1,6 @@
 // The result file A.XML (writer, both readers, rewrites outside a run) and
 // the trail log L.csv.
+#include "analysis/analysis_run.h"
 #include "analysis/result_file.h"
 
 #include <gtest/gtest.h>
@@ -587,6 +588,56 @@ TEST_F(ResultFileTest, RewriteOfAnotherClipKeepsItsOwnSamples) {
   ASSERT_TRUE(WriteResultFile(*c_));
   EXPECT_NE(ReadFileBytes(dir_ / "MbA.XML").find("fno=\" 13\""), std::string::npos);
   EXPECT_EQ(c_->track_clip_row, b);
+}
+
+// Deleting an object of the Main page takes its own track with it: the
+// k-th object owns the file's k-th trail, so the later tracks move down.
+TEST_F(ResultFileTest, DeletingAnObjectTakesItsTrackWithIt) {
+  Table& clips = Tables().clip;
+  Table& objects = Tables().obj;
+  const int row = NewClip(dir_.path(), "Md");
+  const int first = AddObject(row, 10, 10, "spo");
+  const int middle = AddObject(row, 20, 20, "PER");
+  const int last = AddObject(row, 30, 30, "spo");
+  objects.SetFloat(middle, obj::kMag, -3.0f);
+  StartRun(*c_, row);
+  for (int field : {10, 20, 30}) {
+    AddTrack(*c_, {{field, 9, 0, 10.0, 1, 2, 3, 4, 0, 1, 7.0, 8.0, 3, 1.0}});
+  }
+  ASSERT_TRUE(WriteResultFile(*c_));
+
+  ASSERT_TRUE(DeleteObjectOfClip(*c_, row, middle));
+  EXPECT_FALSE(objects.Exists(middle));
+  EXPECT_EQ(clips.Int(row, clip::kOline), first);
+  EXPECT_EQ(objects.Int(first, obj::kOlinenext), last);
+  EXPECT_EQ(clips.Int(row, clip::kO), 2);
+  EXPECT_EQ(clips.Text(row, clip::kClass), std::string_view("spo"));
+  EXPECT_EQ(c_->current_object, first);
+  EXPECT_EQ(c_->track_count, 2);
+  const std::string file = ReadFileBytes(dir_ / "MdA.XML");
+  EXPECT_NE(file.find("fno=\" 10\""), std::string::npos);
+  EXPECT_EQ(file.find("fno=\" 20\""), std::string::npos);
+  EXPECT_NE(file.find("fno=\" 30\""), std::string::npos);
+
+  // The first object: the clip's chain starts at the next.
+  ASSERT_TRUE(DeleteObjectOfClip(*c_, row, first));
+  EXPECT_EQ(clips.Int(row, clip::kOline), last);
+  EXPECT_EQ(c_->track_count, 1);
+  EXPECT_EQ(c_->Sample(c_->tracks[0].samples[0]).field, 30);
+  EXPECT_EQ(c_->Sample(c_->tracks[0].samples[0]).object, 0);
+}
+
+TEST_F(ResultFileTest, DeletingAnObjectOutsideTheChainIsFatal) {
+  const int row = NewClip(dir_.path(), "Me");
+  AddObject(row, 10, 10, "spo");
+  const int other = NewClip(dir_.path(), "Mf");
+  const int stranger = AddObject(other, 20, 20, "spo");
+  EXPECT_EXIT(
+      {
+        SetUi(nullptr);  // the console Ui prints the message
+        DeleteObjectOfClip(*c_, row, stranger);
+      },
+      testing::ExitedWithCode(99), "oline link broken");
 }
 
 // The scan takes an analysed clip back with its objects; its profile is

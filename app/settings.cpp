@@ -473,9 +473,14 @@ void ReadItem(const SettingItem& item, std::span<const std::uint8_t> data,
     case SettingKind::kInt:
       CopyOver(data, item.int_value);
       break;
-    case SettingKind::kFloat:
-      CopyOver(data, item.float_value);
+    case SettingKind::kFloat: {
+      // An infinity or NaN (a damaged file) keeps the value before: no
+      // angle, step or zoom is taken from it.
+      float v = *item.float_value;
+      CopyOver(data, &v);
+      if (std::isfinite(v)) *item.float_value = v;
       break;
+    }
     case SettingKind::kText:
       if (data.size() > static_cast<std::size_t>(item.text_bytes)) {
         FatalError("UE0105: invalid length");

@@ -331,6 +331,28 @@ TEST(SettingsFile, FrameSizeHasAMinimum) {
   }
 }
 
+// A float record that is not a finite number keeps the value the key had.
+TEST(SettingsFile, InfiniteAndNanFloatsAreNotRead) {
+  struct Case {
+    std::uint32_t bits;
+    float read;
+  };
+  const Case cases[] = {{0x7FC00000u, 4.0f},   // NaN
+                        {0xFFC00000u, 4.0f},   // -NaN
+                        {0x7F800000u, 4.0f},   // infinity
+                        {0x7F7FFFFFu, 3.4028235e38f},  // the largest float is a number
+                        {0x40000000u, 2.0f}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.bits);
+    TestStore t;
+    t.settings.g_zoom = 4.0f;
+    Bytes bits;
+    Put32(c.bits, &bits);
+    DecodeSettings(Record("AP.g_zoom", bits), t.store());
+    EXPECT_EQ(t.settings.g_zoom, c.read);
+  }
+}
+
 TEST(SettingsFile, NegativeWindowTopResetsTheRectangle) {
   struct Case {
     std::int32_t top;

@@ -605,7 +605,7 @@ void CReplayThread::OnFrameDelivered(const DeliveredFrame& frame) {
   if (view_) view_->SetTrackPosition(frame.position / 10000);
   const ReplayAnalysisHooks hooks = Hooks();
   if (hooks.on_frame) {
-    if (frame.requested || hooks.shown_frames) hooks.on_frame(frame);
+    if (frame.requested) hooks.on_frame(frame);
   } else if (view_) {
     view_->Redraw(frame);
   }

@@ -125,10 +125,6 @@ struct ReplayAnalysisHooks {
   // The frame function reads only the green plane: a graph built for the
   // run delivers that plane alone (FramePixels::kGreen).
   bool green_plane = false;
-  // The frame function also gets the frames a build or a pause shows by
-  // itself (`requested` false): the first of a run is the video's frame 0,
-  // which no step brings.
-  bool shown_frames = false;
 };
 
 // The replay state the pages read.

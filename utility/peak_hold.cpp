@@ -51,9 +51,6 @@ std::shared_ptr<PeakHoldRun> g_run;
 void TakeFrame(PeakHoldRun& run, const DeliveredFrame& frame) {
   std::lock_guard lock(run.frame_mutex);
   if (run.finished) return;
-  // Of the frames the graph shows by itself only the first, frame 0 at the
-  // start, is the clip's: the steps bring frames 1 and on.
-  if (!frame.requested && (run.seen > 0 || frame.position != 0)) return;
   if (run.picture.empty() && frame.buffer) {
     // The picture is the video's size, black at the start.
     run.width = frame.width;
@@ -84,8 +81,7 @@ void TakeFrame(PeakHoldRun& run, const DeliveredFrame& frame) {
     run.signalled = true;
     return;
   }
-  // The step for the next frame is asked for by the frame a step brought.
-  if (frame.requested) run.replay->PostCommand(kReplayToolStep);
+  run.replay->PostCommand(kReplayToolStep);
 }
 
 // Waits for the end: the replay's end, the frame count, "Finish P.BMP", or
@@ -215,7 +211,6 @@ PeakHoldOutcome MakePeakHold(int row, const std::filesystem::path& proposed) {
   hooks.on_frame = [run](const DeliveredFrame& frame) { TakeFrame(*run, frame); };
   hooks.stop_requested = [run] { return run->signalled.load(); };
   hooks.on_run_end = [run] { run->signalled = true; };
-  hooks.shown_frames = true;
   replay.InstallAnalysis(std::move(hooks));
   CurrentUi().Status("Make P bmp running " + std::string(clips.Text(row, clip::kClipName)));
   replay.PostCommand(kReplayToolStep);

@@ -7,9 +7,7 @@
 // writes nothing); written to the clip's own "%sP.BMP", it becomes the clip's
 // peak-hold still (the `MT` bit and the "B" of `media`). The frames taken
 // are the clip's `frames` (doubled when interlaced), or all of them when the
-// count is unknown (0); the first is the video's frame 0, which the graph
-// shows when it is built (the steps bring frames 1 and on), so that the
-// picture and its count hold every frame of the video.
+// count is unknown (0); the first is the video's frame 1.
 //
 // Threads: as the analysis of a replayed clip (analysis/replay_run.h): the
 // frames are taken on the main thread; MakePeakHold waits on the main thread

@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "clips/current_clip.h"
 #include "calib/page_profile.h"
+#include "calib/page_smap.h"
 #include "clips/page_main.h"
 #include "platform/message_queue.h"
 #include "platform/ui.h"
@@ -60,6 +61,7 @@ QIcon MainWindowIcon() {
 CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kMain) return new CPageMain(scale);
   if (info.id == PageId::kProfile) return new CPageProfile(scale);
+  if (info.id == PageId::kView) return new CPageSmap(scale);
   return new CPage(info.id, scale);  // built by a later page of its own
 }
 

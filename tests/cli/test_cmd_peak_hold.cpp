@@ -74,8 +74,12 @@ TEST_F(PeakHoldCommand, WritesTheClipsPictureAndAsksBeforeReplacingIt) {
   ASSERT_EQ(elsewhere.exit_code, 0) << elsewhere.err;
   EXPECT_NE(elsewhere.out.find(": 11 frames seen, 11 held\n"), std::string::npos) << elsewhere.out;
   EXPECT_TRUE(std::filesystem::exists(other));
+  // The count is the picture's: the steps bring frames 1 and on, each of
+  // them held; frame 0 is the picture the graph shows when it is built.
   const std::string all = ReadFileBytes(other);
-  for (int k = 0; k < kFrames; ++k) {
+  ASSERT_EQ(all.size(), 54u + kWidth * kHeight * 3);
+  EXPECT_EQ(static_cast<std::uint8_t>(all[54 + 1]), 0);
+  for (int k = 1; k < kFrames; ++k) {
     EXPECT_EQ(static_cast<std::uint8_t>(all[54 + std::size_t(k) * 3 + 1]), 200) << "frame " << k;
   }
 }

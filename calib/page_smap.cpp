@@ -298,7 +298,7 @@ bool CPageSmap::ReplayUsable() {
 }
 
 void CPageSmap::SendReplay(int command, std::int64_t argument) {
-  if (ReplayUsable()) ReplayThread().PostCommand(command, argument);
+  if (ReplayUsable()) last_command_ = ReplayThread().PostCommand(command, argument);
 }
 
 void CPageSmap::Command(int id, bool ctrl) {

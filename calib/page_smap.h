@@ -94,6 +94,8 @@ class CPageSmap final : public CPage, private ReplayView {
   QSlider* track_bar() const { return track_; }
   // The frame of the replay shown last (while replaying).
   const std::optional<DeliveredFrame>& frame() const { return frame_; }
+  // The number (CReplayThread::PostCommand) of the last command sent.
+  std::uint64_t last_command() const { return last_command_; }
 
  protected:
   void OnInitPage() override;
@@ -134,6 +136,7 @@ class CPageSmap final : public CPage, private ReplayView {
   QImage image_;
   std::optional<DeliveredFrame> frame_;  // while replaying
   int replay_clip_row_ = -1;             // the clip the replay was given
+  std::uint64_t last_command_ = 0;
   int click_mode_ = 0;
   bool save_click_ = false;
   bool setting_up_ = false;

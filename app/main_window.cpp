@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "analysis/pa_dlg.h"
+#include "analysis/page_class.h"
 #include "analysis/parallel_analysis.h"
 #include "app/settings.h"
 #include "base/error.h"
@@ -62,6 +63,7 @@ CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kMain) return new CPageMain(scale);
   if (info.id == PageId::kProfile) return new CPageProfile(scale);
   if (info.id == PageId::kView) return new CPageSmap(scale);
+  if (info.id == PageId::kClass) return new CPageClass(scale);
   return new CPage(info.id, scale);  // built by a later page of its own
 }
 
@@ -194,6 +196,12 @@ void CUDlg::NotifyClipRowChanged(int clip_row) {
   }
 }
 
+void CUDlg::ReloadClipLists() {
+  for (PageId id : kClipPages) {
+    if (CPage* page = OpenedPage(id)) page->ReloadClipLists();
+  }
+}
+
 void CUDlg::ReselectCurrentClip() {
   for (PageId id : kClipPages) {
     CPage* page = OpenedPage(id);
@@ -213,6 +221,12 @@ void CUDlg::OpenClipRow(int clip_row) {
     if (CPage* page = OpenedPage(id)) page->SelectClipRow(clip_row);
   }
   ReselectCurrentClip();
+  // The clip opens through one page; the others show its objects once it
+  // has (the posts run in order).
+  QPointer<CUDlg> window(this);
+  MainQueue().Post([window, clip_row] {
+    if (window) window->NotifyClipRowChanged(clip_row);
+  });
 }
 
 void CUDlg::PlaceHosts() {

@@ -91,6 +91,9 @@ class CPage : public QWidget {
   // Redraw the list line that shows clip row `clip_row` (-1: the selected
   // line), then refill the object list of the current clip.
   virtual void RedrawClipRow(int clip_row) { (void)clip_row; }
+  // Builds the clip list's lines again (clips were added or deleted), then
+  // shows the current clip.
+  virtual void ReloadClipLists() {}
   // The selected line of the page's clip list; nullopt when the list is
   // empty or nothing is selected. HasClipLines: the list has lines.
   virtual bool HasClipLines() const { return false; }
@@ -152,11 +155,14 @@ class CUDlg : public QWidget {
   // Each opened clip page (Main, Profile/Analyze, Class, Plot, Uty, in this
   // order) redraws the line of `clip_row` and refills its object list.
   void NotifyClipRowChanged(int clip_row);
+  // Each opened clip page builds its clip list again.
+  void ReloadClipLists();
   // Posts the first opened clip page that has clip lines its selected line
   // as a clip selection (nothing when no line is selected).
   void ReselectCurrentClip();
   // Selects clip row `clip_row` in every opened clip page's list and opens
-  // it as a click on its line does (through the first page with lines).
+  // it as a click on its line does (through the first page with lines);
+  // then every opened clip page shows the clip's objects.
   void OpenClipRow(int clip_row);
 
   // Stores the normal-state rectangle and the show state in the settings.

@@ -13,6 +13,8 @@
 #include "analysis/analysis_context.h"
 #include "analysis/analysis_run.h"
 #include "analysis/pa_dlg.h"
+#include "analysis/page_class.h"
+#include "analysis/object_class.h"
 #include "analysis/result_file.h"
 #include "analysis/showers.h"
 #include "app/column_layouts.h"
@@ -451,17 +453,7 @@ void CPageProfile::SaveProfile() {
 void CPageProfile::SaveResult() {
   const int row = CurrentClip().row;
   if (row < 0) return;
-  Table& clips = Tables().clip;
-  StoreProfileToRecord(CurrentProfile(), clips, row);
-  if (!RewriteResultFile(MainContext(), row)) return;
-  std::string media(clips.Text(row, clip::kMedia));
-  ApplyMediaLetter(kKindResult, media);
-  clips.SetText(row, clip::kMedia, media);
-  clips.SetInt(row, clip::kMT, clips.Int(row, clip::kMT) | KindBit(kKindResult));
-  const std::string result_name = std::string(clips.Text(row, clip::kClipName)) + "A.XML";
-  clips.SetText(row, clip::kProfile, result_name);
-  CurrentProfile().profile = result_name;
-  Clips().profile_name = result_name;
+  if (!SaveClipResult(MainContext(), row)) return;
   Refresh();
   if (CUDlg* window = MainWindow()) {
     window->NotifyClipRowChanged(row);
@@ -626,6 +618,13 @@ void CPageProfile::RedrawClipRow(int clip_row) {
   objects_->RebuildLines(obj::kDisp, 0);
 }
 
+void CPageProfile::ReloadClipLists() {
+  if (!initialised()) return;
+  clips_->RebuildLines();
+  if (CurrentClip().row >= 0) clips_->SelectRow(CurrentClip().row);
+  Refresh();
+}
+
 bool CPageProfile::HasClipLines() const { return clips_ && clips_->line_count() > 0; }
 
 std::optional<int> CPageProfile::SelectedClipLine() const {
@@ -658,6 +657,9 @@ void CPageProfile::OnPageMessage(int message, int, int second) {
       SelectCurrentObject(objects_->lines().RowAt(line));
       return;
     }
+    case 1331:
+      if (CurrentClip().current_object >= 0) OpenChangeClassDialog(this);
+      return;
     default: break;
   }
   if (message >= kListDigitKey1 && message < kListDigitKey1 + 5) {

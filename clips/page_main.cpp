@@ -11,6 +11,7 @@
 #include "analysis/analysis_run.h"
 #include "analysis/clip_analysis.h"
 #include "analysis/pa_dlg.h"
+#include "analysis/page_class.h"
 #include "analysis/showers.h"
 #include "app/column_layouts.h"
 #include "app/settings.h"
@@ -290,6 +291,12 @@ void CPageMain::RedrawClipRow(int clip_row) {
   RebuildObjectList();
 }
 
+void CPageMain::ReloadClipLists() {
+  if (!initialised()) return;
+  RebuildClipLists();
+  Refresh();
+}
+
 bool CPageMain::HasClipLines() const { return clips_ && clips_->line_count() > 0; }
 
 std::optional<int> CPageMain::SelectedClipLine() const {
@@ -347,6 +354,9 @@ void CPageMain::OnPageMessage(int message, int first, int second) {
       SelectCurrentObject(objects_->lines().RowAt(line));
       return;
     }
+    case kMsgChangeObjectClass:
+      if (CurrentClip().current_object >= 0) OpenChangeClassDialog(this);
+      return;
     case kListCheckBoxClicked: {
       const int row = clips_->lines().RowAt(second);
       if (row < 0) return;

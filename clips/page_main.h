@@ -91,6 +91,7 @@ class CPageMain final : public CPage {
   void Refresh();
 
   void RedrawClipRow(int clip_row) override;
+  void ReloadClipLists() override;
   bool HasClipLines() const override;
   std::optional<int> SelectedClipLine() const override;
   void OnClipSelected(int line) override;

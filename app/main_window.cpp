@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "base/error.h"
 #include "clips/current_clip.h"
+#include "calib/page_mask.h"
 #include "calib/page_profile.h"
 #include "calib/page_smap.h"
 #include "clips/page_main.h"
@@ -64,6 +65,7 @@ CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kProfile) return new CPageProfile(scale);
   if (info.id == PageId::kView) return new CPageSmap(scale);
   if (info.id == PageId::kClass) return new CPageClass(scale);
+  if (info.id == PageId::kMask) return new CPageMask(scale);
   return new CPage(info.id, scale);  // built by a later page of its own
 }
 

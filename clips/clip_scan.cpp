@@ -169,6 +169,22 @@ std::filesystem::path ClipFilePath(int row, int kind) {
   return std::filesystem::path(Tables().clip.Text(row, clip::kDirectory)) / name;
 }
 
+void RecordEditedMask(int row, const std::string& file_name) {
+  Table& clips = Tables().clip;
+  ClipLibrary& library = Clips();
+  if (library.file_names.size() <= static_cast<std::size_t>(row)) {
+    library.file_names.resize(static_cast<std::size_t>(row) + 1);
+  }
+  library.file_names[static_cast<std::size_t>(row)][static_cast<std::size_t>(kKindMaskN)] = file_name;
+  const int bit = KindBit(kKindMaskN);
+  const int mt = clips.Int(row, clip::kMT);
+  clips.SetInt(row, clip::kMT, file_name.empty() ? (mt & ~bit) : (mt | bit));
+  std::string media(clips.Text(row, clip::kMedia));
+  if (media.size() != kMediaChars) media.resize(kMediaChars, ' ');
+  media[3] = file_name.empty() ? ' ' : 'N';
+  clips.SetText(row, clip::kMedia, media);
+}
+
 int StorageDriveIndex(const std::filesystem::path& directory) {
   // Linux: the drive of a directory is its storage device, not the letter
   // before a colon; a directory that cannot be read keys by its path.

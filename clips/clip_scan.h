@@ -66,6 +66,11 @@ ClipLibrary& Clips();
 // clip has no such file.
 std::filesystem::path ClipFilePath(int row, int kind);
 
+// The clip's edited mask N.BMP was written as `file_name` in its directory
+// (empty: it was deleted): the row's `MT` bit and `media` letter follow,
+// and ClipFilePath names the file, so that the analysis reads it.
+void RecordEditedMask(int row, const std::string& file_name);
+
 // The profile file named by the directory row of clip row `row` when that
 // file could not be read and the clip has no result file (which would hold
 // its camera): such a clip has no camera to calibrate or analyse with.

@@ -1,0 +1,148 @@
+// The Mask Editor on a home of simulated clips: a rectangle painted over the
+// meteors of a clip is written as the clip's N.BMP, and the analysis then
+// finds nothing there; "reset" deletes it again; a clip whose mask cannot
+// be read shows a cleared mask, not the previous clip's.
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis_context.h"
+#include "analysis/clip_analysis.h"
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "calib/page_mask.h"
+#include "clips/clip_scan.h"
+#include "clips/current_clip.h"
+#include "tables/table.h"
+#include "tables/table_catalogue.h"
+#include "tests/support/run_program.h"
+
+namespace mr4 {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Mr4(const test::TempHome& home, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--home", home.path().string()});
+  const test::ProgramResult r = test::RunMr4(args);
+  if (r.exit_code != 0) qWarning("mr4 %s: %s", args[2].c_str(), r.err.c_str());
+  return r.exit_code == 0;
+}
+
+// Two clips: a Perseid and an empty trigger.
+bool PrepareHome(const test::TempHome& home) {
+  const fs::path dir = home.path() / "clips";
+  return Mr4(home, {"profile", "set", "sky.XML", "cx=720", "cy=480", "lng=139.7", "lat=35.7",
+                    "alt=30", "tz=32400", "az=135", "ev=45", "vx=56", "dlim=40"}) &&
+         Mr4(home, {"simulate", "--out", dir.string(), "--profile", "sky.XML", "--time",
+                    "2024-08-12 23:10:00", "--shower", "PER", "--mag-peak", "-2", "--head", "10",
+                    "--tail", "10", "--seed", "1"}) &&
+         Mr4(home, {"simulate", "--out", dir.string(), "--profile", "sky.XML", "--time",
+                    "2024-08-12 23:20:00", "--object", "none", "--head", "10", "--tail", "10",
+                    "--seed", "2"}) &&
+         Mr4(home, {"dirs", "add", dir.string(), "--profile", "sky.XML"});
+}
+
+// The number of detected objects (with pixels) the analysis finds in the
+// clip.
+int Analyse(int row) {
+  std::vector<std::uint8_t> mask;
+  AnalyzeClipRow(AnalysisContextAt(0), row, false, true, mask);
+  const Table& clips = Tables().clip;
+  const Table& objects = Tables().obj;
+  int detected = 0, steps = 0;
+  for (int o = clips.Int(row, clip::kOline); o >= 0 && steps++ <= objects.count();
+       o = objects.Int(o, obj::kOlinenext)) {
+    detected += objects.Int(o, obj::kPix) > 0;
+  }
+  return detected;
+}
+
+fs::path EditedMaskOf(int row) {
+  const Table& clips = Tables().clip;
+  return EditedMaskPath(std::string(clips.Text(row, clip::kDirectory)),
+                        clips.Text(row, clip::kClipName));
+}
+
+}  // namespace
+
+class TestPageMask : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void paintedMaskHidesADetectionFromTheAnalysis() {
+    test::TempHome home("mr4-page-mask");
+    QVERIFY(PrepareHome(home));
+    const fs::path cwd = fs::current_path();
+    StartupOptions options;
+    options.home = home.path();
+    bool checked = false;
+    RunApplication(options, [&] {
+      [&] {
+        ReadClipDirectories();
+        Table& clips = Tables().clip;
+        std::vector<int> rows;
+        for (int r = 0; r < clips.count(); ++r) {
+          if (clips.Exists(r)) rows.push_back(r);
+        }
+        QCOMPARE(rows.size(), std::size_t{2});
+        // The Perseid's clip is the one with a detection.
+        const bool first_has_it = Analyse(rows[0]) > 0;
+        const int row = first_has_it ? rows[0] : rows[1];
+        const int other = first_has_it ? rows[1] : rows[0];
+        const int before = Analyse(row);
+        QVERIFY(before > 0);
+
+        MakeClipCurrent(row);
+        CPageMask page{LayoutScale{}};
+        page.resize(700, 600);
+        page.Open();
+        QCOMPARE(page.mask().width, 720);
+        // A rectangle of the opt-mask type over the whole frame, dragged
+        // from corner to corner.
+        page.Command(kCmdModeEdit);
+        page.Command(kCmdToolRect);
+        page.Command(kCmdTypeOpt);
+        page.Press(0, 0, true);
+        page.Drag(300, 200);
+        page.Release(719, 479);
+        const fs::path edited = EditedMaskOf(row);
+        QVERIFY(fs::exists(edited));
+        QCOMPARE(clips.Text(row, clip::kMedia).substr(3, 1), std::string_view("N"));
+        QVERIFY(!fs::exists("Y.bmp"));
+
+        QCOMPARE(Analyse(row), 0);
+
+        // "reset" takes the edited mask away again.
+        page.Command(kCmdResetMask);
+        QVERIFY(!fs::exists(edited));
+        QCOMPARE(clips.Text(row, clip::kMedia).substr(3, 1), std::string_view(" "));
+        QCOMPARE(Analyse(row), before);
+
+        // The second clip's mask picture is broken: its mask is cleared.
+        const fs::path broken = ClipFilePath(other, kKindMaskM);
+        QVERIFY(!broken.empty());
+        fs::resize_file(broken, 100);
+        MakeClipCurrent(other);
+        page.Reload();
+        const MaskPicture& shown = page.mask();
+        const std::size_t bytes = static_cast<std::size_t>(shown.width) * shown.height * 3;
+        QVERIFY(std::all_of(shown.bgr.begin(), shown.bgr.begin() + static_cast<std::ptrdiff_t>(bytes),
+                            [](std::uint8_t b) { return b == 0; }));
+        checked = true;
+      }();
+      return 0;
+    });
+    fs::current_path(cwd);
+    QVERIFY(checked);
+  }
+};
+
+}  // namespace mr4
+
+QTEST_MAIN(mr4::TestPageMask)
+#include "test_page_mask.moc"

@@ -7,6 +7,7 @@
 
 #include "app/main_window.h"
 #include "app/settings.h"
+#include "calib/page_smap.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
 #include "platform/qt_message_queue.h"
@@ -87,11 +88,29 @@ int RunScreenshot(int argc, char** argv, const StartupOptions& options,
       QApplication::processEvents();
       if (CurrentClip().row != row) MakeClipCurrent(row);  // no clip page lists it
     }
+    if (request.frame) {
+      auto* view = dynamic_cast<CPageSmap*>(window.OpenedPage(PageId::kView));
+      std::string why;
+      if (*page != PageId::kView || !view || request.clip.empty()) {
+        why = "--frame needs --page view and --clip";
+      } else if (view->ShowFrame(*request.frame, &why)) {
+        why.clear();
+      } else if (why.empty()) {
+        why = "no frame";
+      }
+      if (!why.empty()) {
+        std::fprintf(stderr, "mr4 screenshot: %s\n", why.c_str());
+        if (ReplayThreadStarted()) ReplayThread().PostCommand(kReplayClose);
+        return kScreenshotFailed;
+      }
+      QApplication::processEvents();
+    }
     const QImage picture = window.grab().toImage();
     if (!picture.save(QString::fromStdString(request.out.string()), "PNG")) {
       std::fprintf(stderr, "mr4 screenshot: cannot write %s\n", request.out.c_str());
       return kScreenshotFailed;
     }
+    if (ReplayThreadStarted()) ReplayThread().PostCommand(kReplayClose);
     std::printf("%s: %s, %dx%d\n", request.out.c_str(), request.page.c_str(),
                 picture.width(), picture.height());
     return 0;

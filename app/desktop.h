@@ -20,6 +20,7 @@ struct ScreenshotRequest {
   std::string page;          // a page name of PageTable()
   std::filesystem::path out; // the PNG file written
   std::string clip;          // made current when not empty
+  std::optional<int> frame;  // View page: this frame of the clip's video
   std::optional<int> width;  // the window's size; the stored one otherwise
   std::optional<int> height;
 };

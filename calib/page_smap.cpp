@@ -1,6 +1,8 @@
 #include "calib/page_smap.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QLabel>
 #include <QMouseEvent>
@@ -39,6 +41,8 @@ constexpr int kRowReadout = 42;
 constexpr int kReadoutHeight = 40;
 constexpr int kPictureTop = 86;
 constexpr double kButtonFontFactor = 0.9;
+// How long a frame asked of the replay may take to come [ms].
+constexpr int kFrameWaitMs = 10000;
 
 constexpr char kPlayCaption[] = ">";
 constexpr char kPauseCaption[] = "||";
@@ -207,8 +211,7 @@ void CPageSmap::OnInitPage() {
   refmag.step = 0.1;
   refmag.id_base = 1520;
   refmag_ = new CUDEdit(this, refmag, scale(), [this](int) {
-    VisibleStars& visible = AnalysisContextAt(0).stars.visible;
-    BuildVisibleStars(StarMap(), CurrentProfile(), visible);
+    RebuildStars();
     if (AppSettings().v_star) Redraw();
   });
 
@@ -228,6 +231,7 @@ void CPageSmap::OnInitPage() {
   resizeEvent(nullptr);
 
   if (ReplayThreadStarted()) ReplayThread().SetView(this);
+  RebuildStars();
   QPointer<CPageSmap> self(this);
   std::function<void()> previous = CurrentClip().on_changed;
   CurrentClip().on_changed = [previous, self] {
@@ -235,6 +239,7 @@ void CPageSmap::OnInitPage() {
     if (!self) return;
     self->frame_.reset();
     self->click_mode_ = 0;
+    self->RebuildStars();
     if (self->play_) self->play_->setText(kPlayCaption);
     self->Redraw();
   };
@@ -364,6 +369,51 @@ void CPageSmap::Command(int id, bool ctrl) {
     default:
       return;
   }
+}
+
+bool CPageSmap::ShowFrame(int number, std::string* why) {
+  const auto fail = [why](std::string text) {
+    if (why) *why = std::move(text);
+    return false;
+  };
+  if (number < 0) return fail("a frame number is 0 or more");
+  if (!ReplayUsable()) return fail("the clip has no video to replay");
+  CReplayThread& replay = ReplayThread();
+  // Waits for the last command sent and the frame it brings.
+  const auto settle = [&](std::uint64_t posted) {
+    const QDeadlineTimer deadline(kFrameWaitMs);
+    while (!deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      if (replay.CommandsHandled() < posted) continue;
+      const ReplaySnapshot now = replay.Snapshot();
+      if (now.state == kReplayNoGraph) return false;
+      if (frame_ && frame_->position == now.position) return true;
+    }
+    return false;
+  };
+  // The first step builds the graph, which tells the frame duration.
+  SendReplay(kReplaySeek, 0);
+  if (!settle(last_command_)) return fail("the video cannot be replayed: " + replay.GraphFailure());
+  const ReplaySnapshot built = replay.Snapshot();
+  if (built.frame_duration <= 0) return fail("the video's frame duration is unknown");
+  const std::int64_t target = std::int64_t(number) * built.frame_duration;
+  if (built.duration > 0 && target >= built.duration) {
+    return fail("frame " + std::to_string(number) + " is beyond the end of the video (" +
+                std::to_string(built.duration / built.frame_duration) + " frames)");
+  }
+  // Milliseconds rounded up: the position then lies inside the frame.
+  SendReplay(kReplaySeek, (target + 9999) / 10000);
+  if (!settle(last_command_)) return fail("frame " + std::to_string(number) + " did not come");
+  if (frame_->frame_number != number) {
+    return fail("the replay showed frame " + std::to_string(frame_->frame_number));
+  }
+  return true;
+}
+
+void CPageSmap::RebuildStars() {
+  // The list of context 0 is rebuilt by the analysis too; not while it runs.
+  if (ReplayThreadStarted() && ReplayThread().AnalysisInstalled()) return;
+  BuildVisibleStars(StarMap(), CurrentProfile(), AnalysisContextAt(0).stars.visible);
 }
 
 void CPageSmap::ShowStill() {

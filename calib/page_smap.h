@@ -79,6 +79,10 @@ class CPageSmap final : public CPage, private ReplayView {
   void ShowReadout(int x, int y);
   // A click at image pixel `pixel` (none: outside the picture).
   void Click(std::optional<QPoint> pixel, Qt::MouseButton button);
+  // Shows frame `number` of the current clip's video (the replay positioned
+  // at that frame and paused), waiting for it with the event loop running;
+  // false with the reason when there is no such frame or it did not come.
+  bool ShowFrame(int number, std::string* why);
   // Arms (1, 2) or disarms (0) the click for an object end point.
   void SetClickMode(int mode) { click_mode_ = mode; }
   int click_mode() const { return click_mode_; }
@@ -114,6 +118,7 @@ class CPageSmap final : public CPage, private ReplayView {
   bool ReplayUsable();
   void SendReplay(int command, std::int64_t argument = 0);
   void ShowStill();
+  void RebuildStars();
   void Compose();
   void ConvertToImage();
   void SetStatus(const QString& text);

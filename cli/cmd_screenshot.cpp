@@ -14,7 +14,7 @@ const char kScreenshotSummary[] = "render a page of the desktop window to a PNG 
 
 const char kScreenshotUsage[] =
     "usage: mr4 [--home DIR] screenshot --page NAME --out FILE [--clip NAME]\n"
-    "                                   [--size WxH]\n"
+    "                                   [--frame N] [--size WxH]\n"
     "\n"
     "Runs start-up, reads the clip directories as \"Read dir\" does, builds\n"
     "the desktop window off screen (Qt's offscreen platform: no display\n"
@@ -23,8 +23,11 @@ const char kScreenshotUsage[] =
     "the clip NAME as the current clip, writes the window as a PNG picture\n"
     "to FILE, then runs shut-down. The window has the stored size of the\n"
     "settings (AP.dlgrect.*) unless --size gives one; it is kept within\n"
-    "768x580 and 4092x2400. Exits 2 when the clip is not in the clip list\n"
-    "or the file cannot be written.\n";
+    "768x580 and 4092x2400. With --frame (page view and a clip only) the\n"
+    "View page shows frame N of the clip's video, from 0, with the overlays\n"
+    "the settings switch on, instead of its still. Exits 2 when the clip is\n"
+    "not in the clip list, the frame cannot be shown or the file cannot be\n"
+    "written.\n";
 
 int RunScreenshotCommand(int argc, char** argv, const StartupOptions& startup,
                          std::span<const std::string> args) {
@@ -36,6 +39,7 @@ int RunScreenshotCommand(int argc, char** argv, const StartupOptions& startup,
                  {{"--page", OptionKind::kValue},
                   {"--out", OptionKind::kValue},
                   {"--clip", OptionKind::kValue},
+                  {"--frame", OptionKind::kValue},
                   {"--size", OptionKind::kValue}},
                  &parsed, &error)) {
     return UsageError(context, error);
@@ -49,6 +53,13 @@ int RunScreenshotCommand(int argc, char** argv, const StartupOptions& startup,
   request.clip = parsed.Value("--clip").value_or("");
   if (request.page.empty() || request.out.empty()) {
     return UsageError(context, "--page and --out are needed");
+  }
+  if (std::optional<std::string> frame = parsed.Value("--frame")) {
+    int number = 0;
+    if (!ParseInt(*frame, &number) || number < 0) {
+      return UsageError(context, "--frame takes a frame number from 0");
+    }
+    request.frame = number;
   }
   if (std::optional<std::string> size = parsed.Value("--size")) {
     const std::size_t x = size->find('x');

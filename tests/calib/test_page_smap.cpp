@@ -143,6 +143,13 @@ class TestPageSmap : public QObject {
         QCOMPARE(page->frame()->frame_number, number + 1);
         QCOMPARE(page->track_bar()->value(), int(page->frame()->position / 10000));
 
+        // A frame by its number, and one beyond the video.
+        std::string why;
+        QVERIFY2(page->ShowFrame(5, &why), why.c_str());
+        QCOMPARE(page->frame()->frame_number, 5);
+        QVERIFY(!page->ShowFrame(100000, &why));
+        QVERIFY2(why.find("beyond the end") != std::string::npos, why.c_str());
+
         // "Still" shows the still again.
         page->Command(kViewStill);
         QVERIFY(!page->frame());

@@ -81,6 +81,10 @@ TEST(ScreenshotCommand, RefusesWhatItCannotShow) {
        "no clip 'M20240812_220000_X'"},
       {{"--page", "main", "--out", (home.path() / "no-dir" / "x.png").string()}, 2,
        "cannot write"},
+      {{"--page", "view", "--out", out, "--frame", "-1"}, 1, "--frame takes"},
+      {{"--page", "view", "--out", out, "--frame", "x"}, 1, "--frame takes"},
+      {{"--page", "main", "--out", out, "--frame", "3"}, 2, "--frame needs --page view"},
+      {{"--page", "view", "--out", out, "--frame", "3"}, 2, "--frame needs --page view and --clip"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{"--home", home.path().string(), "screenshot"};

@@ -97,8 +97,8 @@ void CPageClass::OnInitPage() {
     field.x = (type_param ? kTypeGroupX : kStreamGroupX) + 4;
     field.row = kGroupTop + 14 + k * kFieldPitch;
     field.label = spec.label;
-    field.label_width = type_param ? 36 : 24;
-    field.edit_width = type_param ? 46 : 50;
+    field.label_width = type_param ? 36 : 30;
+    field.edit_width = type_param ? 46 : 44;
     field.minimum = spec.minimum;
     field.maximum = spec.maximum;
     field.limit = ParamLimit::kClamp;
@@ -175,17 +175,25 @@ void CPageClass::Refresh() {
     clips_->RedrawLine(clips_->SelectedLine());
   }
   objects_->RebuildLines(obj::kDisp, 0);
-  if (const int o = CurrentObjectOfClip(); o >= 0) objects_->SelectRow(o);
-  // The working columns were filled for the current object.
-  showers_->RedrawAll();
+  ShowCurrentObject();
   updating_ = false;
+}
+
+void CPageClass::ShowCurrentObject() {
+  const int o = CurrentObjectOfClip();
+  if (o >= 0) objects_->SelectRow(o);
+  // The shower list's working columns: the clip's solar longitude on every
+  // row, the object's values on the rows of its class. The clip may have
+  // been opened by another page, which does not fill them.
+  if (CurrentClip().row >= 0) SelectCurrentObject(o);
+  showers_->RedrawAll();
 }
 
 void CPageClass::RedrawClipRow(int clip_row) {
   if (!initialised()) return;
   clips_->RedrawLine(clip_row < 0 ? clips_->SelectedLine() : clips_->lines().LineOf(clip_row));
   objects_->RebuildLines(obj::kDisp, 0);
-  if (const int o = CurrentObjectOfClip(); o >= 0) objects_->SelectRow(o);
+  ShowCurrentObject();
 }
 
 void CPageClass::ReloadClipLists() {

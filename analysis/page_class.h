@@ -81,6 +81,7 @@ class CPageClass final : public CPage {
   void DeleteClip();
   void DeleteObject();
   void ObjectSelected();
+  void ShowCurrentObject();
   void ClipRowChanged(int clip_row);
   void ReloadOtherPages();
   void PostMessage(int message);

@@ -139,6 +139,9 @@ class TestPageClass : public QObject {
     Drain();
     QCOMPARE(CurrentClip().row, clip_);
     QCOMPARE(CurrentClip().current_object, first_);
+    // The Main page opened the clip; the shower list's working columns are
+    // the Class page's own to fill.
+    QCOMPARE(Tables().shower.Int(1, shower::kValid), 1);
   }
 
   // The text a list shows in the entry of `column` on the line of `row`.

@@ -300,8 +300,7 @@ void CPageClass::ReclassAll() {
     clips_->RedrawLine(clips_->lines().LineOf(clip_row));
   });
   // The clip that was current before is shown again.
-  const Table& clips = Tables().clip;
-  MakeClipCurrent(current >= 0 && clips.Exists(current) ? current : -1);
+  if (current >= 0 && Tables().clip.Exists(current)) MakeClipCurrent(current);
   SelectCurrentObject(CurrentClip().current_object);
   Refresh();
   ReloadOtherPages();

@@ -66,6 +66,23 @@ bool ClipAnalysed(int row) {
 
 }  // namespace
 
+void ConvertViewPicture(const std::vector<std::uint8_t>& bgr, int width, int height,
+                        QImage& image) {
+  if (width <= 0 || height <= 0 || bgr.size() < std::size_t(width) * height * 3) {
+    image = QImage();
+    return;
+  }
+  if (image.width() != width || image.height() != height ||
+      image.format() != QImage::Format_RGB32) {
+    image = QImage(width, height, QImage::Format_RGB32);
+  }
+  for (int row = 0; row < height; ++row) {
+    const std::uint8_t* from = bgr.data() + std::size_t(height - 1 - row) * width * 3;
+    auto* to = reinterpret_cast<QRgb*>(image.scanLine(row));
+    for (int x = 0; x < width; ++x, from += 3) to[x] = qRgb(from[2], from[1], from[0]);
+  }
+}
+
 ViewCanvas::ViewCanvas(CPageSmap& page, QWidget* parent) : QWidget(parent), page_(page) {
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -447,6 +464,8 @@ void CPageSmap::Compose() {
     source.width = profile.cx;
     source.height = profile.cy;
     ComposeViewPicture(source, ViewSwitches{false}, buffer_);
+    composed_width_ = source.width;
+    composed_height_ = source.height;
     return;
   }
   if (frame_ && frame_->buffer) {
@@ -495,33 +514,12 @@ void CPageSmap::Compose() {
       clips.Int(c.row, clip::kFrames) * (1 + (clips.Int(c.row, clip::kInterlaced) ? 1 : 0)) - 1;
   source.clicks = &c.clicks;
   ComposeViewPicture(source, switches, buffer_);
+  composed_width_ = source.width;
+  composed_height_ = source.height;
 }
 
 void CPageSmap::ConvertToImage() {
-  const CameraProfile& profile = CurrentProfile();
-  (void)profile;
-  int width = 0, height = 0;
-  if (frame_ && frame_->buffer && CurrentClip().row >= 0) {
-    width = frame_->width;
-    height = frame_->height;
-  } else {
-    const std::size_t pixels = buffer_.size() / 3;
-    const CurrentClipState& c = CurrentClip();
-    width = c.row >= 0 && c.still.width > 0 ? c.still.width : CurrentProfile().cx;
-    height = width > 0 ? static_cast<int>(pixels / width) : 0;
-  }
-  if (width <= 0 || height <= 0 || buffer_.size() < std::size_t(width) * height * 3) {
-    image_ = QImage();
-    return;
-  }
-  if (image_.width() != width || image_.height() != height) {
-    image_ = QImage(width, height, QImage::Format_RGB32);
-  }
-  for (int row = 0; row < height; ++row) {
-    const std::uint8_t* from = buffer_.data() + std::size_t(height - 1 - row) * width * 3;
-    auto* to = reinterpret_cast<QRgb*>(image_.scanLine(row));
-    for (int x = 0; x < width; ++x, from += 3) to[x] = qRgb(from[2], from[1], from[0]);
-  }
+  ConvertViewPicture(buffer_, composed_width_, composed_height_, image_);
 }
 
 void CPageSmap::Redraw() {

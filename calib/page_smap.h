@@ -47,6 +47,13 @@ enum ViewCommand : int {
 
 class CPageSmap;
 
+// Converts a composed picture (width x height, 3 bytes per pixel
+// blue-green-red, rows from the bottom) into `image` (RGB32, rows from the
+// top), reusing the image when it has that size already; a null image when
+// the buffer is too small.
+void ConvertViewPicture(const std::vector<std::uint8_t>& bgr, int width, int height,
+                        QImage& image);
+
 // The picture widget of the page.
 class ViewCanvas final : public QWidget {
  public:
@@ -138,6 +145,8 @@ class CPageSmap final : public CPage, private ReplayView {
   std::vector<int*> switch_flags_;
 
   std::vector<std::uint8_t> buffer_;
+  int composed_width_ = 0;
+  int composed_height_ = 0;
   QImage image_;
   std::optional<DeliveredFrame> frame_;  // while replaying
   int replay_clip_row_ = -1;             // the clip the replay was given

@@ -1,9 +1,10 @@
 // The Class page over one hand-built clip of two objects: classifying the
-// current object again with a raised curvature limit, choosing a shower the
-// radiant test refuses and the sporadic entry that needs no test, giving an
-// extra class from the page and from the Main page's change-class dialog.
-// Each change must reach the object table, the lists of the pages that show
-// the clip, and the result file as the scan reads it back.
+// current object (or every clip) again with a raised curvature limit,
+// choosing a shower the radiant test refuses and the sporadic entry that
+// needs no test, giving an extra class from the page and from the Main
+// page's change-class dialog, deleting an object. Each change must reach
+// the object table, the lists of the pages that show the clip, and the
+// result file as the scan reads it back.
 #include <QAbstractItemModel>
 #include <QTest>
 #include <filesystem>
@@ -214,12 +215,19 @@ class TestPageClass : public QObject {
     fs::remove_all(root_, ec);
   }
 
+  void reclassUsesTheRaisedCurveLimit_data() {
+    QTest::addColumn<int>("command");
+    QTest::newRow("re-class") << int(kCmdReclass);
+    QTest::newRow("re-class all") << int(kCmdReclassAll);
+  }
   void reclassUsesTheRaisedCurveLimit() {
+    QFETCH(int, command);
     OpenWindow();
     ExpectListsShow("__curve");
     AppSettings().c_cmax = 0.5f;  // "curve >" raised from 0.15
-    Page().Command(kCmdReclass);
+    Page().Command(command);
     Drain();
+    QCOMPARE(CurrentClip().row, clip_);
     QCOMPARE(ObjectClass(first_), std::string("spo"));
     QCOMPARE(std::string(Tables().clip.Text(clip_, clip::kClass)), std::string("spo"));
     ExpectListsShow("spo");
@@ -257,6 +265,24 @@ class TestPageClass : public QObject {
     QCOMPARE(Tables().obj.Int(first_, obj::kManual), 1);
     ExpectListsShow("spo");
     QCOMPARE(ReadBack(), std::make_pair(std::string("spo"), 1));
+  }
+
+  void deletingAnObjectRefreshesEveryList() {
+    OpenWindow();
+    CUList& objects = *Page().object_list();
+    objects.SelectRow(first_);
+    Page().Command(kCmdDeleteClassObject);
+    Drain();
+    QVERIFY(!Tables().obj.Exists(first_));
+    QCOMPARE(Tables().clip.Int(clip_, clip::kO), 1);
+    QCOMPARE(objects.line_count(), 1);
+    QCOMPARE(Main().object_list()->line_count(), 1);
+    // The clip now describes the object left, and the line in the same
+    // place is selected and current.
+    QCOMPARE(Cell(*Main().clip_list(), clip_, "class"), std::string("spo"));
+    QCOMPARE(objects.SelectedLine(), 0);
+    QCOMPARE(CurrentClip().current_object, objects.lines().RowAt(0));
+    QVERIFY(fs::exists(ResultFile()));
   }
 
   void extraClassSurvivesTheResultFile_data() {

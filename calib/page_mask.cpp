@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <algorithm>
 #include <cmath>
@@ -195,6 +196,13 @@ void CPageMask::OnInitPage() {
   fixed.setPointSizeF(font().pointSizeF() * 0.85);
   readout_->setFont(fixed);
   PlaceView();
+  // A clip opened anywhere brings its mask here.
+  QPointer<CPageMask> self(this);
+  std::function<void()> previous = CurrentClip().on_changed;
+  CurrentClip().on_changed = [previous, self] {
+    if (previous) previous();
+    if (self) self->Reload();
+  };
   Reload();
 }
 

@@ -61,6 +61,7 @@ constexpr char kProfileFolder[] = "PROF";
 constexpr char kReadProfileTitle[] = "Read Profile";
 constexpr char kSaveProfileTitle[] = "Save Profile";
 
+constexpr double kPageStepFieldResolution = 0.001;
 constexpr float kStepLow = 0.001f, kStepHigh = 100.0f;
 constexpr float kDdpixLow = 1e-7f, kDdpixHigh = 0.1f;
 
@@ -151,12 +152,15 @@ std::array<ParamDescriptor, kProfileFieldCount> ProfileFields(CameraProfile& pro
     f.x = 1 + (i / kFieldRows) * kFieldColumnStep;
     f.row = 2 + (i % kFieldRows) * kFieldRowStep;
     f.label = spec.label;
-    f.label_width = 26;
-    f.edit_width = 56;
+    f.label_width = 32;
+    f.edit_width = 48;
     f.minimum = spec.minimum;
     f.maximum = spec.maximum;
     f.limit = spec.minimum < spec.maximum ? ParamLimit::kClamp : ParamLimit::kNone;
-    f.step = UsesPageStep(i) ? s.pstep : spec.step;
+    // Page-step fields show three decimals whatever the step (a lens term
+    // of 0.06 must not show as 0.1); their spins move by the page step
+    // (CUDEdit's own step).
+    f.step = UsesPageStep(i) ? kPageStepFieldResolution : spec.step;
     f.id_base = 1500 + 5 * i;
   }
   // The fit switches of the adjustable fields.
@@ -167,7 +171,7 @@ std::array<ParamDescriptor, kProfileFieldCount> ProfileFields(CameraProfile& pro
   fields[17].on_flag = &s.p_k2ON;
   fields[18].on_flag = &s.p_dxON;
   fields[19].on_flag = &s.p_dyON;
-  for (int i = 13; i <= 19; ++i) fields[static_cast<std::size_t>(i)].label_width = 12;
+  for (int i = 13; i <= 19; ++i) fields[static_cast<std::size_t>(i)].label_width = 26;
   return fields;
 }
 
@@ -221,6 +225,7 @@ void CPageProfile::OnInitPage() {
                              [this, i](int) {
                                if (!updating_) FieldChanged(i);
                              });
+    if (UsesPageStep(i)) edit->set_spin_step(s.pstep);
     fields_[static_cast<std::size_t>(i)] = edit;
   }
 
@@ -248,9 +253,9 @@ void CPageProfile::OnInitPage() {
     connect(down, &QToolButton::clicked, this, [spin] { spin(false); });
   };
   spin_pair(1, "step", 24, &step_box_, [this](bool up) { SpinStep(up); });
-  spin_pair(96, "ddpix lim", 40, &ddpix_box_, [this](bool up) { SpinDdpix(up); });
-  spin_pair(210, "move", 26, nullptr, [this](bool up) { Move(false, up); });
-  spin_pair(250, "", 0, nullptr, [this](bool up) { Move(true, up); });
+  spin_pair(94, "ddpix lim", 46, &ddpix_box_, [this](bool up) { SpinDdpix(up); });
+  spin_pair(214, "move", 26, nullptr, [this](bool up) { Move(false, up); });
+  spin_pair(254, "", 0, nullptr, [this](bool up) { Move(true, up); });
 
   struct ButtonSpec {
     int id;

@@ -21,6 +21,7 @@
 #include "clips/page_main.h"
 #include "platform/message_queue.h"
 #include "platform/ui.h"
+#include "utility/page_uty.h"
 
 namespace mr4 {
 namespace {
@@ -66,6 +67,7 @@ CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kView) return new CPageSmap(scale);
   if (info.id == PageId::kClass) return new CPageClass(scale);
   if (info.id == PageId::kMask) return new CPageMask(scale);
+  if (info.id == PageId::kUty) return new CPageUty(scale);
   return new CPage(info.id, scale);  // built by a later page of its own
 }
 

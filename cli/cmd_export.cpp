@@ -139,20 +139,11 @@ int RunExportObjects(const CommandContext& context, std::span<const std::string>
   for (int r = 0; r < tables.clip.count(); ++r) {
     if (tables.clip.Exists(r)) listed.push_back(r);
   }
-  const ColumnLayout* clip_layout = FindColumnLayout("UC5");
-  const ColumnLayout* object_layout = FindColumnLayout("UO5");
-  if (listed.empty() || !clip_layout || !object_layout) {
+  if (listed.empty()) {
     std::printf("objects: no listed clip\n");
     return kExitOk;
   }
-  // The file is named after the current clip, or the first listed one.
-  const int current = CurrentClip().row;
-  const int date_row = current >= 0 && current < tables.clip.count() &&
-                               tables.clip.Exists(current)
-                           ? current
-                           : listed.front();
-  return Report("objects", ExportObjects(tables.clip, tables.obj, listed, *clip_layout,
-                                         *object_layout, folder, date_row));
+  return Report("objects", ExportListedObjects(listed, folder));
 }
 
 }  // namespace mr4::cli

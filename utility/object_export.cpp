@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "clips/current_clip.h"
 #include "tables/cell_text.h"
 #include "tables/table_catalogue.h"
 
@@ -200,6 +201,17 @@ ExportResult ExportObjects(const Table& clips, const Table& objects, std::span<c
   }
   result.status = ExportStatus::kWritten;
   return result;
+}
+
+ExportResult ExportListedObjects(std::span<const int> listed, const std::filesystem::path& folder) {
+  const ColumnLayout* clip_layout = FindColumnLayout("UC5");
+  const ColumnLayout* object_layout = FindColumnLayout("UO5");
+  if (listed.empty() || !clip_layout || !object_layout) return {};
+  const ProcessTables& tables = Tables();
+  const int current = CurrentClip().row;
+  const int date_row = RowExists(tables.clip, current) ? current : listed.front();
+  return ExportObjects(tables.clip, tables.obj, listed, *clip_layout, *object_layout, folder,
+                       date_row);
 }
 
 }  // namespace mr4

@@ -30,4 +30,9 @@ ExportResult ExportObjects(const Table& clips, const Table& objects, std::span<c
                            const ColumnLayout& clip_layout, const ColumnLayout& object_layout,
                            const std::filesystem::path& folder, int date_row);
 
+// The export as the page and the command start it: the columns of the
+// "UC5" and "UO5" lists, the file named after the current clip, or after
+// the first listed clip when none is current.
+ExportResult ExportListedObjects(std::span<const int> listed, const std::filesystem::path& folder);
+
 }  // namespace mr4

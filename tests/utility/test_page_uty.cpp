@@ -1,0 +1,206 @@
+// The utilities page in the real main window over a night the program
+// recorded and analysed: "TimeAdjust" (its field's largest shift) shifts the listed clips' records and
+// files, "MakeOBJ csv" writes what `mr4 export-objects` writes for the same
+// clips, and the trash switches changed on the page (each excluding the
+// other) are in the settings file after shut-down.
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "clips/clip_scan.h"
+#include "platform/qt_message_queue.h"
+#include "platform/scripted_ui.h"
+#include "tables/table.h"
+#include "tables/table_catalogue.h"
+#include "tables/ulist.h"
+#include "tests/support/run_program.h"
+#include "utility/page_uty.h"
+
+namespace mr4 {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kCamera = {"cx=720", "cy=480", "lng=139.7", "lat=35.7",
+                                          "alt=30", "tz=32400", "rot=0", "k4=0",
+                                          "k3=0.06", "k2=-0.03", "yx=1", "dx=0",
+                                          "dy=0", "dlim=40", "az=135", "ev=45", "vx=56"};
+
+test::ProgramResult Mr4(const test::TempHome& home, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--home", home.path().string(), "--yes"});
+  const test::ProgramResult r = test::RunMr4(args);
+  if (r.exit_code != 0) qWarning("mr4 %s: %s", args[3].c_str(), r.err.c_str());
+  return r;
+}
+
+// Two clips of one night in `dir`, analysed, their folder the home's only
+// clip directory.
+bool RecordNight(const test::TempHome& home, const fs::path& dir) {
+  std::vector<std::string> profile = {"profile", "set", "sky.XML"};
+  profile.insert(profile.end(), kCamera.begin(), kCamera.end());
+  return Mr4(home, profile).exit_code == 0 &&
+         Mr4(home, {"simulate", "--night", "--out", dir.string(), "--profile", "sky.XML",
+                    "--date", "2024-08-12", "--clips", "2", "--head", "10", "--tail", "10",
+                    "--seed", "3"}).exit_code == 0 &&
+         Mr4(home, {"dirs", "add", dir.string(), "--profile", "sky.XML"}).exit_code == 0 &&
+         Mr4(home, {"analyze", "--no-star-fit", "--range", "all"}).exit_code == 0;
+}
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The record's attribute `name` has `value` (attributes follow a blank, a
+// tab or a line end).
+bool HasAttribute(const std::string& record, const std::string& name, int value) {
+  const std::string text = name + "=\"" + std::to_string(value) + "\"";
+  for (std::size_t at = record.find(text); at != std::string::npos; at = record.find(text, at + 1)) {
+    if (at > 0 && std::isspace(static_cast<unsigned char>(record[at - 1]))) return true;
+  }
+  return false;
+}
+
+struct ClipTime {
+  std::string name;
+  int y, mo, d, h, m;
+  float s;
+  double SecondsOfDay() const { return h * 3600.0 + m * 60.0 + s; }
+};
+
+}  // namespace
+
+class TestPageUty : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void toolsAndSettingsOfTheListedClips() {
+    test::TempHome home("mr4-page-uty");
+    const fs::path night = home.path() / "night";
+    QVERIFY(RecordNight(home, night));
+    const fs::path page_export = home.path() / "page-export";
+    fs::create_directories(page_export);
+
+    QtMessageQueue queue;
+    MessageQueue* previous_queue = SetMainQueue(&queue);
+    ScriptedUi ui;
+    std::vector<ClipTime> before;
+    std::vector<ClipTime> after;
+    fs::path exported;
+    bool finished = false;
+    const fs::path cwd = fs::current_path();
+    StartupOptions options;
+    options.home = home.path();
+    const int result = [&] {
+      ScopedUi scoped_ui(ui);
+      return RunApplication(options, [&] {
+        CUDlg window;
+        window.ShowAsPlaced();
+        [&] {
+          QVERIFY(QTest::qWaitForWindowExposed(&window));
+          ReadClipDirectories();
+          window.ShowPage(PageId::kUty);
+          auto* page = static_cast<CPageUty*>(window.OpenedPage(PageId::kUty));
+          QVERIFY(page != nullptr);
+          QTest::qWait(50);
+          auto button = [&](int id) {
+            return page->findChild<QPushButton*>(QString::number(id));
+          };
+          const Table& clips = Tables().clip;
+          const std::vector<int> listed = page->ListedClips();
+          QCOMPARE(listed.size(), std::size_t{2});
+          auto times = [&] {
+            std::vector<ClipTime> t;
+            for (int row : page->ListedClips()) {
+              t.push_back({std::string(clips.Text(row, clip::kClipName)), clips.Int(row, clip::kY),
+                           clips.Int(row, clip::kMo), clips.Int(row, clip::kD),
+                           clips.Int(row, clip::kH), clips.Int(row, clip::kM),
+                           clips.Float(row, clip::kS)});
+            }
+            return t;
+          };
+          before = times();
+
+          // The field's largest shift: asked once, then every listed clip's
+          // records, read back by the scan that ends the command.
+          page->set_time_shift(1000);
+          ui.QueueAnswer(true);
+          QTest::mouseClick(button(kUtyTimeAdjust), Qt::LeftButton);
+          QCOMPARE(ui.questions().size(), std::size_t{1});
+          QCOMPARE(ui.questions()[0], std::string("Time adjust for all listed clips ok?"));
+          QCOMPARE(page->clip_list()->line_count(), 2);
+          after = times();
+
+          // The export: the save dialog answers a folder of the test's.
+          ui.QueuePath(page_export / "objects.csv");
+          QTest::mouseClick(button(kUtyExportObjects), Qt::LeftButton);
+          exported = page_export / "objects.csv";
+
+          // TrashBox on, then TrashDir on: TrashBox goes off.
+          QCheckBox* trash_box = page->check_box(kUtyTrashBox);
+          QCheckBox* trash_dir = page->check_box(kUtyTrashDir);
+          QTest::mouseClick(trash_box, Qt::LeftButton);
+          QVERIFY(trash_box->isChecked());
+          QTest::mouseClick(trash_dir, Qt::LeftButton);
+          QVERIFY(trash_dir->isChecked());
+          QVERIFY(!trash_box->isChecked());
+          finished = true;
+        }();
+        return 0;
+      });
+    }();
+    fs::current_path(cwd);
+    SetMainQueue(previous_queue);
+    QCOMPARE(result, 0);
+    QVERIFY(finished);
+    for (const ScriptedUi::Shown& message : ui.messages()) qWarning("message: %s", message.text.c_str());
+    QVERIFY(ui.messages().empty());
+
+    // 1000 s later in the clip rows the scan read back from the files, and
+    // in each capture record.
+    QCOMPARE(after.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      const ClipTime& b = before[i];
+      const ClipTime& a = after[i];
+      QCOMPARE(a.name, b.name);
+      double shift = a.SecondsOfDay() - b.SecondsOfDay();
+      if (shift < 0) shift += 86400.0;
+      QVERIFY2(std::abs(shift - 1000.0) < 1e-3, qPrintable(QString::number(shift)));
+      const std::string record = ReadBytes(night / (b.name + ".xml"));
+      QVERIFY2(HasAttribute(record, "h", a.h) && HasAttribute(record, "m", a.m) &&
+                   HasAttribute(record, "d", a.d),
+               record.c_str());
+    }
+
+    // The command over the same clips writes the same bytes.
+    const fs::path command_export = home.path() / "command-export";
+    fs::create_directories(command_export);
+    QCOMPARE(Mr4(home, {"export-objects", "--out", command_export.string()}).exit_code, 0);
+    std::vector<fs::path> written;
+    for (const auto& entry : fs::directory_iterator(command_export)) written.push_back(entry.path());
+    QCOMPARE(written.size(), std::size_t{1});
+    const std::string page_bytes = ReadBytes(exported);
+    QVERIFY(page_bytes.find('\n') != page_bytes.rfind('\n'));  // a header and objects
+    QCOMPARE(page_bytes, ReadBytes(written.front()));
+
+    const test::ProgramResult settings =
+        Mr4(home, {"settings", "--get", "AP.usetrash", "--get", "AP.trashdir"});
+    QCOMPARE(settings.out, std::string("AP.usetrash=0\nAP.trashdir=1\n"));
+  }
+};
+
+}  // namespace mr4
+
+QTEST_MAIN(mr4::TestPageUty)
+#include "test_page_uty.moc"

@@ -523,6 +523,44 @@ TEST_F(FileOps, DispatchTargetsAndSingleFileDeletions) {
   EXPECT_EQ(Tree(in_).size(), 11u);
 }
 
+TEST_F(FileOps, DispatchMovesAndCopiesOnlyTargetsIntoAnExistingDestination) {
+  const std::string interval = "M20240102_031500_ST1=M20240102_031510_ST1";
+  const std::string plain = "M20240102_032000_ST1";
+  MakeClip(in_, plain, {".avi", "T.jpg"});
+  AddDirRow(in_);
+  DispatchSwitches intervals;
+  intervals.interval = true;
+  for (bool copy : {false, true}) {
+    SCOPED_TRACE(copy ? "copy" : "move");
+    MakeClip(in_, interval, {".avi", "T.jpg"});
+    ReadClipDirectories();
+    const auto before = Tree(in_);
+    // A destination that does not exist: said, and nothing happens.
+    const fs::path missing = root_ / "no such folder";
+    ui_.Clear();
+    FileOpRun refused;
+    EXPECT_FALSE(DispatchMoveClips(AllRows(), intervals, missing, copy, refused));
+    EXPECT_EQ(ErrorsContaining("destination directiry does not exist\n" + missing.native()), 1);
+    EXPECT_EQ(Tree(in_), before);
+    EXPECT_FALSE(fs::exists(missing));
+
+    const fs::path dest = root_ / (copy ? "copied" : "moved");
+    fs::create_directories(dest);
+    ui_.Clear();
+    FileOpRun run;
+    ASSERT_TRUE(DispatchMoveClips(AllRows(), intervals, dest, copy, run));
+    EXPECT_TRUE(ui_.questions().empty());
+    EXPECT_EQ(run.clips, 1);
+    const std::map<std::string, std::string> expected = {
+        {interval + ".avi", interval + ".avi"}, {interval + "T.jpg", interval + "T.jpg"}};
+    EXPECT_EQ(Tree(dest), expected);
+    EXPECT_EQ(fs::exists(in_ / (interval + ".avi")), copy);
+    EXPECT_EQ(ReadAll(in_ / (plain + ".avi")), plain + ".avi");
+    // "Read dir" ran: the moved clip left the table, a copied one stays.
+    EXPECT_EQ(RowOf(interval) >= 0, copy);
+  }
+}
+
 TEST_F(FileOps, TheAfterMoveCommandRunsWithoutAShell) {
   // A name a shell would split and run in two.
   const fs::path script = root_ / "after move;touch pwned.sh";

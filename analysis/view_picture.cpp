@@ -6,10 +6,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/measurement.h"
 #include "analysis/result_pictures.h"
 #include "astro/ground_geometry.h"
 #include "astro/sky_coordinates.h"
+#include "base/error.h"
 #include "calib/camera_model.h"
+#include "clips/clip_files.h"
+#include "platform/file_replace.h"
+#include "tables/xml_record.h"
+#include "tables/table_catalogue.h"
 
 namespace mr4 {
 namespace {
@@ -379,6 +385,44 @@ Click ClickAt(const CameraProfile& profile, double x, double y) {
   k.az = static_cast<float>(h.az);
   k.ev = static_cast<float>(h.ev);
   return k;
+}
+
+void SetObjectEndPoint(const Table& clips, int clip_row, Table& objects, int object_row, int end,
+                       const Click& click, float height_km) {
+  const bool first = end == 1;
+  {
+    std::lock_guard lock(objects.lock());
+    objects.SetFloat(object_row, first ? obj::kX1 : obj::kX2, click.x);
+    objects.SetFloat(object_row, first ? obj::kY1 : obj::kY2, click.y);
+    objects.SetFloat(object_row, first ? obj::kAz1 : obj::kAz2, click.az);
+    objects.SetFloat(object_row, first ? obj::kEv1 : obj::kEv2, click.ev);
+    objects.SetFloat(object_row, first ? obj::kRa1 : obj::kRa2, click.ra);
+    objects.SetFloat(object_row, first ? obj::kDc1 : obj::kDc2, click.dec);
+    objects.SetFloat(object_row, first ? obj::kH1 : obj::kH2, height_km);
+  }
+  GroundPoint(clips, clip_row, objects, object_row, first ? 1 : 2);
+}
+
+bool ChangeDxoffset(CameraProfile& profile, const Table& clips, int clip_row, int delta) {
+  profile.p_u4_dxoffset += delta;
+  if (clip_row < 0 || !(clips.Int(clip_row, clip::kMT) & KindBit(kKindResult))) return true;
+  const std::filesystem::path path =
+      std::filesystem::path(std::string(clips.Text(clip_row, clip::kDirectory))) /
+      (std::string(clips.Text(clip_row, clip::kClipName)) + "A.XML");
+  std::optional<std::string> text = ReadRecordText(path, kResultFileMaxBytes);
+  if (!text) {
+    ShowError("Cannot read %s", path.c_str());
+    return false;
+  }
+  if (!ReplaceIntValue(&*text, "dxoffset", profile.p_u4_dxoffset)) {
+    ShowError("%s has no dxoffset", path.c_str());
+    return false;
+  }
+  if (!ReplaceFileContent(path, *text)) {
+    ShowError("Cannot write %s", path.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool AppendClick(std::vector<Click>& clicks, const Click& click) {

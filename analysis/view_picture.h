@@ -23,6 +23,7 @@
 #include "calib/star_catalogue.h"
 #include "clips/clicks_file.h"
 #include "platform/image_codecs.h"
+#include "tables/table.h"
 
 namespace mr4 {
 
@@ -135,5 +136,20 @@ inline constexpr char kTooManyClicks[] = "Too many clicks";
 // Appends the click unless the list already holds kMaxClicks - 1 entries
 // (false then).
 bool AppendClick(std::vector<Click>& clicks, const Click& click);
+
+// An object end point placed by a click: writes the click's x, y, az, ev,
+// ra, dec and `height_km` into end `end` (1: x1 .. dc1, h1; 2: x2 .. dc2,
+// h2) of object row `object_row`, then that end's ground point
+// (GroundPoint) for the station of clip row `clip_row`.
+void SetObjectEndPoint(const Table& clips, int clip_row, Table& objects, int object_row, int end,
+                       const Click& click, float height_km);
+
+// Ctrl with "||<" / ">||": the profile's `dxoffset` moves by `delta`; when
+// clip row `clip_row` has a result file ("<directory>/<clip name>A.XML",
+// its result flag in `MT`) the file's attribute `dxoffset` takes the new
+// value, the rest of the file unchanged. False (said) when that file
+// cannot be read or written or has no such attribute; the profile keeps
+// the new value all the same.
+bool ChangeDxoffset(CameraProfile& profile, const Table& clips, int clip_row, int delta);
 
 }  // namespace mr4

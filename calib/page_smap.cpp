@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "app/settings.h"
+#include "analysis/object_class.h"
 #include "base/error.h"
 #include "calib/camera_profile.h"
 #include "calib/still_image.h"
@@ -51,6 +52,8 @@ constexpr char kOverwriteQuestion[] = "file already exists overwrite?\n%s";
 constexpr char kClickOutside[] = "The click lies outside the picture: nothing recorded.";
 constexpr char kClickNoProfile[] =
     "The clip has no camera profile: clicks need one to place their directions.";
+constexpr char kClickNoObject[] =
+    "No object is selected: the end point has no object to go to.";
 constexpr char kClickNoClip[] = "No clip is loaded: nothing recorded.";
 
 // The directory the last picture was saved in (empty: the default image
@@ -439,7 +442,7 @@ void CPageSmap::ShowStill() {
 }
 
 void CPageSmap::ChangeDxoffset(int delta) {
-  CurrentProfile().p_u4_dxoffset += delta;
+  mr4::ChangeDxoffset(CurrentProfile(), Tables().clip, CurrentClip().row, delta);
   Redraw();
 }
 
@@ -595,15 +598,27 @@ void CPageSmap::Click(std::optional<QPoint> pixel, Qt::MouseButton button) {
   }
   const mr4::Click click = ClickAt(CurrentProfile(), pixel->x(), pixel->y());
   if (click_mode_) {
-    // The object end point belongs to the profile page's object editing;
-    // here the point is marked and the mode disarmed.
-    SetStatus("Done");
+    const int object = c.current_object;
+    if (object < 0 || !Tables().obj.Exists(object)) {
+      SetStatus(kClickNoObject);
+      return;
+    }
+    const int end = click_mode_;
+    const Settings& settings = AppSettings();
+    SetObjectEndPoint(Tables().clip, c.row, Tables().obj, object, end, click,
+                      end == 1 ? settings.a_km1 : settings.a_km2);
     click_mode_ = 0;
+    SaveClipResult(AnalysisContextAt(0), c.row);
+    if (CUDlg* window = MainWindow()) {
+      window->NotifyClipRowChanged(c.row);
+    }
     Redraw();
-    DisplayPicture picture{buffer_, image_.width(), image_.height()};
-    DrawClickMark(picture, click.x, click.y, 0);
+    // The point placed, marked over the picture until the next redraw.
+    DisplayPicture picture{buffer_, composed_width_, composed_height_};
+    DrawClickMark(picture, click.x, click.y, end);
     ConvertToImage();
     canvas_->update();
+    SetStatus("Done");
     return;
   }
   if (!AppendClick(c.clicks, click)) {

@@ -6,16 +6,24 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "analysis/view_picture.h"
 #include "astro/ground_geometry.h"
 #include "astro/sky_coordinates.h"
 #include "calib/camera_model.h"
+#include "clips/clip_files.h"
+#include "tables/table_catalogue.h"
+#include "tests/support/temp_files.h"
 #include "tests/calib/synthetic_sky.h"
 
 namespace mr4 {
 namespace {
+
+namespace fs = std::filesystem;
 
 using Bgr = std::array<int, 3>;
 
@@ -266,6 +274,64 @@ TEST(ViewClicks, TheLastPlaceIsRefused) {
   EXPECT_FALSE(AppendClick(clicks, Click{3, 4}));
   EXPECT_EQ(clicks.size(), std::size_t(kMaxClicks - 1));
   EXPECT_EQ(clicks.back().x, 1.0f);
+}
+
+TEST(ViewClicks, ObjectEndPointsTakeTheClickAndTheirGroundPoint) {
+  Table& clips = Tables().clip;
+  Table& objects = Tables().obj;
+  const int clip_row = clips.AppendRow();
+  clips.SetFloat(clip_row, clip::kLng, 139.5f);
+  clips.SetFloat(clip_row, clip::kLat, 35.0f);
+  clips.SetFloat(clip_row, clip::kAlt, 0.0f);
+  const int object_row = objects.AppendRow();
+  objects.SetFloat(object_row, obj::kX1, -5.0f);
+  // Straight up at 90 km: the ground point is the station's, 90 km away.
+  const Click up{11, 22, 250, 35, 123, 90};
+  SetObjectEndPoint(clips, clip_row, objects, object_row, 2, up, 90.0f);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kX2), 11.0f);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kY2), 22.0f);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kRa2), 250.0f);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kDc2), 35.0f);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kAz2), 123.0f);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kEv2), 90.0f);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kH2), 90.0f);
+  EXPECT_NEAR(objects.Float(object_row, obj::kDist2), 90.0f, 1e-3);
+  EXPECT_NEAR(objects.Float(object_row, obj::kLat2), 35.0f, 1e-4);
+  EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kX1), -5.0f);  // the other end kept
+}
+
+TEST(ViewDxoffset, TheResultFileTakesTheNewValue) {
+  test::TempDir dir("mr4-view-dxoffset");
+  Table& clips = Tables().clip;
+  const int row = clips.AppendRow();
+  clips.SetText(row, clip::kDirectory, dir.path().string());
+  clips.SetText(row, clip::kClipName, "M20240812_193750_SIM");
+  const fs::path result = dir / "M20240812_193750_SIMA.XML";
+  const std::string before =
+      "<mr2_clip version =\"2\"\r\n\tdxoffset=\"3\" dlim=\"40\">\r\n</mr2_clip>\r\n";
+  {
+    std::ofstream out(result, std::ios::binary);
+    out << before;
+  }
+  CameraProfile profile;
+  profile.p_u4_dxoffset = 3;
+  // Without the result flag the file is left alone.
+  clips.SetInt(row, clip::kMT, 0);
+  EXPECT_TRUE(ChangeDxoffset(profile, clips, row, -1));
+  EXPECT_EQ(profile.p_u4_dxoffset, 2);
+  auto read = [&] {
+    std::ifstream in(result, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(read(), before);
+  clips.SetInt(row, clip::kMT, KindBit(kKindResult));
+  EXPECT_TRUE(ChangeDxoffset(profile, clips, row, 9));
+  EXPECT_EQ(profile.p_u4_dxoffset, 11);
+  EXPECT_EQ(read(), "<mr2_clip version =\"2\"\r\n\tdxoffset=\"11\" dlim=\"40\">\r\n</mr2_clip>\r\n");
+  // A result file that went away: said, the profile keeps the value.
+  fs::remove(result);
+  EXPECT_FALSE(ChangeDxoffset(profile, clips, row, 1));
+  EXPECT_EQ(profile.p_u4_dxoffset, 12);
 }
 
 }  // namespace

@@ -38,7 +38,15 @@ bool Mr4(const test::TempHome& home, std::vector<std::string> args) {
   return r.exit_code == 0;
 }
 
-// One short interlaced clip of a 720 x 480 camera.
+// The name of the clip in `dir` (its video's stem).
+std::string ClipName(const fs::path& dir) {
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".avi") return entry.path().stem().string();
+  }
+  return "";
+}
+
+// One short interlaced clip, analysed, of a 720 x 480 camera.
 bool PrepareHome(const test::TempHome& home) {
   const fs::path dir = home.path() / "clips";
   return Mr4(home, {"profile", "set", "sky.XML", "cx=720", "cy=480", "lng=139.7", "lat=35.7",
@@ -46,7 +54,8 @@ bool PrepareHome(const test::TempHome& home) {
          Mr4(home, {"simulate", "--out", dir.string(), "--profile", "sky.XML", "--time",
                     "2024-08-12 21:00:00", "--interlaced", "--frames", "24", "--head", "6",
                     "--tail", "6", "--seed", "3"}) &&
-         Mr4(home, {"dirs", "add", dir.string(), "--profile", "sky.XML"});
+         Mr4(home, {"dirs", "add", dir.string(), "--profile", "sky.XML"}) &&
+         Mr4(home, {"analyze", "--no-star-fit", ClipName(dir)});
 }
 
 // The first clip row.
@@ -205,10 +214,39 @@ class TestPageSmap : public QObject {
         QTest::mouseClick(page->canvas(), Qt::RightButton, {}, ScreenPoint(*page, 10, 10));
         QCOMPARE(CurrentClip().clicks.size(), std::size_t(1));
         // A clip without a profile takes no clicks.
+        const std::string profile_name(clips.Text(row, clip::kProfile));
         Tables().clip.SetText(row, clip::kProfile, "");
         QTest::mouseClick(page->canvas(), Qt::LeftButton, {}, ScreenPoint(*page, 300, 300));
         QCOMPARE(CurrentClip().clicks.size(), std::size_t(1));
         QVERIFY(page->status_text().contains("profile"));
+        Tables().clip.SetText(row, clip::kProfile, profile_name);
+
+        // An armed click sets the object's end point and its result file.
+        const int object = CurrentClip().current_object;
+        QVERIFY(object >= 0);
+        const fs::path result = fs::path(std::string(clips.Text(row, clip::kDirectory))) /
+                                (std::string(clips.Text(row, clip::kClipName)) + "A.XML");
+        fs::remove(result);
+        page->SetClickMode(2);
+        QTest::mouseMove(page->canvas(), ScreenPoint(*page, 400, 200));
+        QVERIFY(page->readout_text().contains("Pos2 SETTING click!"));
+        QTest::mouseClick(page->canvas(), Qt::LeftButton, {}, ScreenPoint(*page, 400, 200));
+        QCOMPARE(page->click_mode(), 0);
+        QCOMPARE(page->status_text(), QString("Done"));
+        const Table& objects = Tables().obj;
+        QCOMPARE(objects.Float(object, obj::kX2), 400.0f);
+        QCOMPARE(objects.Float(object, obj::kY2), 200.0f);
+        const Click end = ClickAt(profile, 400, 200);
+        QCOMPARE(objects.Float(object, obj::kEv2), end.ev);
+        QCOMPARE(objects.Float(object, obj::kH2), AppSettings().a_km2);
+        QVERIFY(objects.Float(object, obj::kDist2) > 0);
+        QVERIFY(fs::exists(result));
+        QCOMPARE(CurrentClip().clicks.size(), std::size_t(1));
+        // A right click disarms without dropping a click.
+        page->SetClickMode(1);
+        QTest::mouseClick(page->canvas(), Qt::RightButton, {}, ScreenPoint(*page, 10, 10));
+        QCOMPARE(page->click_mode(), 0);
+        QCOMPARE(CurrentClip().clicks.size(), std::size_t(1));
         finished = true;
       }();
       ReplayThread().PostCommand(kReplayClose);

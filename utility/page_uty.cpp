@@ -47,7 +47,7 @@ constexpr int kRowFiles = 22;
 constexpr int kRowOutDir = 44;
 constexpr int kRowCatalogue = 62;
 constexpr int kRowCommand = 80;
-constexpr int kRowFields = 106;
+constexpr int kRowFields = 116;
 constexpr int kRowSwitches = 234;
 constexpr int kVersionLineHeight = 14;
 
@@ -114,14 +114,14 @@ void CPageUty::OnInitPage() {
   AddButton(kUtyDeleteResult, "Delete a AXML", 66, kRowFiles, 70);
   AddButton(kUtyDeleteResults, "Delete AXMLs", 139, kRowFiles, 66);
 
-  out_dir_ = AddPathBox("out dir", 34, kRowOutDir);
+  out_dir_ = AddPathBox("out dir", 40, kRowOutDir);
   AddButton(kUtyChooseOutDir, "...", 320, kRowOutDir - 1, 18);
-  catalogue_ = AddPathBox("shwr-cat", 34, kRowCatalogue);
+  catalogue_ = AddPathBox("shwr-cat", 40, kRowCatalogue);
   AddButton(kUtyChooseCatalogue, "...", 320, kRowCatalogue - 1, 18);
   command_ = AddPathBox("", 0, kRowCommand);
   AddButton(kUtyChooseCommand, "...", 320, kRowCommand - 1, 18);
-  checks_[0] = AddCheck(kUtyRunAfterMove, "exec after move C", 1, kRowCommand + 18, 90);
-  AddButton(kUtyTestCommand, "test", 94, kRowCommand + 17, 28);
+  checks_[0] = AddCheck(kUtyRunAfterMove, "exec after move C", 1, kRowCommand + 18, 104);
+  AddButton(kUtyTestCommand, "test", 108, kRowCommand + 17, 28);
 
   struct FieldSpec {
     ParamDescriptor field;

@@ -1,8 +1,9 @@
 // The utilities page in the real main window over a night the program
 // recorded and analysed: "TimeAdjust" (its field's largest shift) shifts the listed clips' records and
 // files, "MakeOBJ csv" writes what `mr4 export-objects` writes for the same
-// clips, and the trash switches changed on the page (each excluding the
-// other) are in the settings file after shut-down.
+// clips, "MakeP.bmp" writes the current clip's peak-hold picture through
+// the replay graph, and the trash switches changed on the page (each
+// excluding the other) are in the settings file after shut-down.
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
@@ -14,10 +15,15 @@
 #include <string>
 #include <vector>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "clips/clip_scan.h"
+#include "clips/current_clip.h"
 #include "platform/qt_message_queue.h"
+#include "replay/replay_graph.h"
 #include "platform/scripted_ui.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
@@ -92,12 +98,17 @@ class TestPageUty : public QObject {
     const fs::path page_export = home.path() / "page-export";
     fs::create_directories(page_export);
 
+    // The replay filter from the build tree, with a registry of the test's own.
+    const std::string registry = std::string(MR4_TEST_REGISTRY) + "." + std::to_string(::getpid());
+    ::setenv("GST_REGISTRY", registry.c_str(), 1);
+    SetReplayPluginFile(fs::path(MR4F_PLUGIN_FILE));
     QtMessageQueue queue;
     MessageQueue* previous_queue = SetMainQueue(&queue);
     ScriptedUi ui;
     std::vector<ClipTime> before;
     std::vector<ClipTime> after;
     fs::path exported;
+    const fs::path peak_picture = home.path() / "page-export" / "peak.bmp";
     bool finished = false;
     const fs::path cwd = fs::current_path();
     StartupOptions options;
@@ -155,6 +166,20 @@ class TestPageUty : public QObject {
           QTest::mouseClick(trash_dir, Qt::LeftButton);
           QVERIFY(trash_dir->isChecked());
           QVERIFY(!trash_box->isChecked());
+
+          // The peak hold of the current clip under the processing dialog,
+          // saved elsewhere than its own "P.BMP" (which stays the clip's).
+          page->clip_list()->SelectLine(0);
+          page->OnClipSelected(0);
+          const int current = page->ListedClips().front();
+          QCOMPARE(CurrentClip().row, current);
+          const std::string own_still = ReadBytes(
+              night / (std::string(clips.Text(current, clip::kClipName)) + "P.BMP"));
+          ui.QueuePath(peak_picture);
+          QTest::mouseClick(button(kUtyPeakHold), Qt::LeftButton);
+          QCOMPARE(button(kUtyPeakHold)->text(), QString(kPeakHoldCaption));
+          QCOMPARE(ReadBytes(night / (std::string(clips.Text(current, clip::kClipName)) + "P.BMP")),
+                   own_still);
           finished = true;
         }();
         return 0;
@@ -162,6 +187,7 @@ class TestPageUty : public QObject {
     }();
     fs::current_path(cwd);
     SetMainQueue(previous_queue);
+    fs::remove(registry);
     QCOMPARE(result, 0);
     QVERIFY(finished);
     for (const ScriptedUi::Shown& message : ui.messages()) qWarning("message: %s", message.text.c_str());
@@ -182,6 +208,11 @@ class TestPageUty : public QObject {
                    HasAttribute(record, "d", a.d),
                record.c_str());
     }
+
+    // A 24-bit bitmap of the clip's 720 x 480 frames.
+    const std::string peak = ReadBytes(peak_picture);
+    QCOMPARE(peak.size(), std::size_t{54 + 720 * 480 * 3});
+    QCOMPARE(peak.substr(0, 2), std::string("BM"));
 
     // The command over the same clips writes the same bytes.
     const fs::path command_export = home.path() / "command-export";

@@ -1,7 +1,8 @@
 // The Mask Editor on a home of simulated clips: a rectangle painted over the
 // meteors of a clip is written as the clip's N.BMP, and the analysis then
 // finds nothing there; "reset" deletes it again; a clip whose mask cannot
-// be read shows a cleared mask, not the previous clip's.
+// be read shows a cleared mask, not the previous clip's. And the linking
+// modes over a synthetic star field.
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -19,6 +20,11 @@
 #include "clips/current_clip.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
+#include "calib/star_catalogue.h"
+#include "calib/star_match.h"
+#include "clips/clip_files.h"
+#include "platform/scripted_ui.h"
+#include "tests/calib/synthetic_sky.h"
 #include "tests/support/run_program.h"
 
 namespace mr4 {
@@ -74,6 +80,72 @@ class TestPageMask : public QObject {
   Q_OBJECT
 
  private slots:
+  // First: the home test below ends with the program's shut-down, after
+  // which the process's tables and contexts are gone.
+  void linkModesChangeAndMakeLinks() {
+    ScriptedUi ui;
+    ScopedUi scoped(ui);
+    const CameraProfile saved = CurrentProfile();
+    const CameraProfile truth = testing::MakeSkyProfile();
+    StarMap() = testing::MakeUniformCatalogue(4000, 6.0f, 23);
+    std::vector<std::uint8_t> mask = testing::RenderMask(StarMap(), truth, truth.p_u4_refmag);
+    CurrentProfile() = truth;
+    Table& clips = Tables().clip;
+    clips.Clear();
+    const int row = clips.AppendRow();
+    clips.SetInt(row, clip::kMT, KindBit(kKindMaskN));
+    CurrentClipState& c = CurrentClip();
+    c.row = row;
+    c.mask = ImageBuffer{mask, truth.cx, truth.cy};
+    [&] {
+      CPageMask page{LayoutScale{}};
+      page.resize(700, 600);
+      page.Open();
+      StarData& stars = AnalysisContextAt(0).stars;
+      page.Command(kCmdAutoLink);
+      QVERIFY(stars.pairs.size() >= 20);
+      QCOMPARE(page.status().rfind("mask ", 0), std::size_t{0});
+
+      // Link mode: the star under the mouse; right unlinks, left links the
+      // nearest candidate again.
+      page.Command(kCmdModeLink);
+      const MaskStar star = stars.mask_stars.front();
+      QVERIFY(star.link >= 0);
+      const int x = static_cast<int>(star.x), y = static_cast<int>(star.y);
+      page.Hover(x, y);
+      QVERIFY2(page.readout().find("\ndpix") != std::string::npos, page.readout().c_str());
+      page.Press(x, y, false);
+      QCOMPARE(stars.mask_stars.front().link, -1);
+      page.Hover(x, y);
+      QVERIFY2(page.readout().find(" 0--> no star") != std::string::npos, page.readout().c_str());
+      page.Press(x, y, true);
+      QCOMPARE(stars.mask_stars.front().link, star.link);
+
+      // Manual link: from the drawn catalogue star to the star's image.
+      page.Command(kCmdManualLink);
+      QVERIFY(stars.mask_stars.empty() && stars.pairs.empty());
+      QCOMPARE(page.status(), std::string(kClickStarOne));
+      const int px = static_cast<int>(std::lround(star.predicted_x));
+      const int py = static_cast<int>(std::lround(star.predicted_y));
+      page.Press(px, py, true);
+      QCOMPARE(page.status(), std::string("Click Mask1 (blue)"));
+      page.Release(x, y);
+      QCOMPARE(stars.mask_stars.size(), std::size_t{1});
+      QCOMPARE(stars.mask_stars.front().link, star.link);
+      QCOMPARE(stars.pairs.size(), std::size_t{1});
+      QCOMPARE(page.status(), std::string("Click Star 2 (yellow)"));
+      // "finish link" goes back to link mode.
+      page.Command(kCmdManualLink);
+      QCOMPARE(AppSettings().m_mode, 2);
+    }();
+    ClearMaskStars(AnalysisContextAt(0).stars);
+    c.mask = ImageBuffer{};
+    c.row = -1;
+    clips.Clear();
+    StarMap() = StarCatalogue{};
+    CurrentProfile() = saved;
+  }
+
   void paintedMaskHidesADetectionFromTheAnalysis() {
     test::TempHome home("mr4-page-mask");
     QVERIFY(PrepareHome(home));
@@ -140,6 +212,7 @@ class TestPageMask : public QObject {
     fs::current_path(cwd);
     QVERIFY(checked);
   }
+
 };
 
 }  // namespace mr4

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "calib/camera_model.h"
 #include "calib/mask_edit.h"
 #include "calib/still_image.h"
 #include "tests/support/temp_files.h"
@@ -166,6 +167,32 @@ TEST(MaskDisplay, ColoursFollowTheCodes) {
     EXPECT_EQ(display, (std::vector<std::uint8_t>{c.b, c.g, c.r}))
         << "code " << int(c.code) << " green " << int(c.green) << " red " << int(c.red);
   }
+}
+
+TEST(MaskReadout, ShowsThePixelAndItsDirection) {
+  Mask m(16, 8, 0, 35);
+  m.bgr[(2 * 16 + 3) * 3 + 2] = 7;
+  m.picture.Code(5, 2) = kMaskOptBit;
+  CameraProfile p;
+  p.cx = 16;
+  p.cy = 8;
+  p.clip_y = 2024;
+  p.clip_mo = 8;
+  p.clip_d = 12;
+  p.clip_tz = 32400;
+  ComputeClipInstantValues(p);
+  BuildDistortionTable(p);
+  const std::string free = MaskReadout(m.picture, p, 3, 2);
+  EXPECT_EQ(free.rfind("x 0003  y 0002  g= 35 r=  7\naz ", 0), 0u) << free;
+  const std::string masked = MaskReadout(m.picture, p, 5, 2);
+  EXPECT_EQ(masked.rfind("x 0005  y 0002  masked\naz ", 0), 0u) << masked;
+  // "az %08.4f ev %07.4f", then "ra %08.4f dc %07.4f".
+  const std::size_t az = masked.find("\naz ") + 4, ra = masked.find("\nra ") + 4;
+  ASSERT_NE(ra, std::string::npos);
+  EXPECT_EQ(masked[az + 3], '.');
+  EXPECT_EQ(masked.substr(az + 8, 4), " ev ");
+  EXPECT_EQ(masked[ra + 3], '.');
+  EXPECT_EQ(masked.substr(ra + 8, 4), " dc ");
 }
 
 TEST(EditedMask, IsWrittenAsTheClipsNBmpAndReadsBack) {

@@ -535,29 +535,17 @@ void CPageProfile::AutoCalibrate() {
   Tables().clip.SetFloat(row, clip::kErrm, -1.0f);
   const std::vector<std::uint8_t> mask = EditCodesOfCurrentMask(p);
   if (!mask.empty()) {
+    // The fixed star fit the analysis runs, from the profile shown here;
+    // a pointing fit it cannot keep returns to the clip's own profile.
+    CameraProfile recorded = p;
+    LoadProfileFromRecord(Tables().clip, row, true, recorded);
+    BuildDistortionTable(recorded);
     BuildDistortionTable(p);
     StarsChanged();
-    DetectMaskStars(StarMap(), p, mask, stars);
-    ShowMatchSummary();
-    for (int round = 0; round < 4; ++round) {
-      BuildLinkedPairs(StarMap(), p, stars);
-      RelinkOutliers(StarMap(), p, stars);
-    }
-    BuildLinkedPairs(StarMap(), p, stars);
-    if (stars.pairs.size() > 5) {
-      for (int round = 0; round < 4; ++round) ::mr4::AdjustPointing(p, stars.pairs);
-      if (MeanPixelResidual(p, stars.pairs) > 4.0) {
-        // A fit that far off is not kept: the clip's own profile returns.
-        LoadProfileFromRecord(Tables().clip, row, true, p);
-        ClearMaskStars(stars);
-        BuildDistortionTable(p);
-        StarsChanged();
-        FillMaskPlanes(p, mask, stars.planes);
-      }
-    }
-    const PhotometryResult result = ::mr4::CalibrateMagnitude(StarMap(), p, stars);
-    Tables().clip.SetFloat(row, clip::kErrm, static_cast<float>(result.errm));
-    photometry_label_->setText(QString::fromStdString(PhotometryText(p, result)));
+    const StarFitResult fit = StarFitSequence(StarMap(), recorded, mask, p, stars);
+    StarsChanged();
+    Tables().clip.SetFloat(row, clip::kErrm, static_cast<float>(fit.photometry.errm));
+    photometry_label_->setText(QString::fromStdString(PhotometryText(p, fit.photometry)));
   }
   ui.SetWaitCursor(false);
   Refresh();

@@ -2,6 +2,7 @@
 // the page shows, the spins and the "move" rule keep their limits, the rot
 // field folds values above 180, and "adj pos all" stopped from its progress
 // dialog keeps a profile at least as good as the one it started from.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -18,9 +19,11 @@
 #include "calib/camera_model.h"
 #include "calib/camera_profile.h"
 #include "calib/page_profile.h"
+#include "calib/profile_file.h"
 #include "calib/profile_fit.h"
 #include "calib/star_catalogue.h"
 #include "calib/star_match.h"
+#include "clips/clip_files.h"
 #include "clips/current_clip.h"
 #include "platform/scripted_ui.h"
 #include "tables/table.h"
@@ -232,6 +235,38 @@ class TestPageProfile : public QObject {
     QCOMPARE(ui_.messages().size(), std::size_t{2});
     QCOMPARE(ui_.messages()[0].text, std::string(kNoLinkForAdjusting));
     QCOMPARE(CurrentProfile().p_az, before.p_az);
+  }
+
+  void automaticCalibrationFitsThePointingToTheStars() {
+    ScopedUi scoped(ui_);
+    CPageProfile page{LayoutScale{}};
+    page.Open();
+    const CameraProfile truth = testing::MakeSkyProfile();
+    StarMap() = testing::MakeUniformCatalogue(4000, 6.0f, 23);
+    std::vector<std::uint8_t> mask = testing::RenderMask(StarMap(), truth, truth.p_u4_refmag);
+    Table& clips = Tables().clip;
+    const int row = clips.AppendRow();
+    clips.SetInt(row, clip::kMT, KindBit(kKindMaskN));
+    CameraProfile& p = CurrentProfile();
+    p = truth;
+    p.p_az += 0.3f;
+    p.p_ev -= 0.2f;
+    p.p_u4_dlim = 40;
+    testing::Refresh(p);
+    // The clip row holds the profile the clip was recorded with.
+    StoreProfileToRecord(p, clips, row);
+    CurrentClip().row = row;
+    CurrentClip().mask = ImageBuffer{mask, truth.cx, truth.cy};
+
+    Button(&page, kCmdAutoCalibrate)->click();
+    StarData& stars = AnalysisContextAt(0).stars;
+    QVERIFY(stars.pairs.size() >= 20);
+    QVERIFY2(MeanPixelResidual(p, stars.pairs) < 1.0,
+             qPrintable(QString::number(MeanPixelResidual(p, stars.pairs))));
+    QVERIFY(std::abs(p.p_az - truth.p_az) < 0.05f && std::abs(p.p_ev - truth.p_ev) < 0.05f);
+    QVERIFY(page.photometry_label()->text().startsWith("n"));
+    QCOMPARE(page.field(21)->box()->text().toStdString(), ParamText(page.field(21)->field()));
+    CurrentClip().mask = ImageBuffer{};
   }
 
   void stoppedAdjustmentKeepsABetterProfile() {

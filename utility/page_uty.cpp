@@ -11,6 +11,7 @@
 #include <string>
 
 #include "analysis/analysis_context.h"
+#include "analysis/page_class.h"
 #include "analysis/showers.h"
 #include "app/column_layouts.h"
 #include "app/settings.h"
@@ -415,6 +416,12 @@ void CPageUty::ChooseShowerCatalogue() {
   s.catalog = name;
   LoadShowerCatalogue(App().home, name);
   PrepareShowerTable(s.Y);
+  // The shower lists' lines are rows of the old table.
+  if (CUDlg* window = MainWindow()) {
+    if (auto* page = dynamic_cast<CPageClass*>(window->OpenedPage(PageId::kClass))) {
+      page->shower_list()->RebuildLines();
+    }
+  }
   ShowSettings();
 }
 

@@ -1,10 +1,12 @@
 // The utilities page in the real main window over a night the program
 // recorded and analysed: "TimeAdjust" (its field's largest shift) shifts the listed clips' records and
 // files, "MakeOBJ csv" writes what `mr4 export-objects` writes for the same
-// clips, "MakeP.bmp" writes the current clip's peak-hold picture through
+// clips, a shower catalogue outside the home is refused and one inside it
+// read, "MakeP.bmp" writes the current clip's peak-hold picture through
 // the replay graph, and the trash switches changed on the page (each
 // excluding the other) are in the settings file after shut-down.
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <cctype>
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 #include "app/main_window.h"
+#include "app/settings.h"
 #include "app/startup.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
@@ -167,6 +170,27 @@ class TestPageUty : public QObject {
           QVERIFY(trash_dir->isChecked());
           QVERIFY(!trash_box->isChecked());
 
+          // A shower catalogue must lie in the home: one elsewhere is
+          // refused, one there is read and shown (its name keeps the
+          // catalogue name rule, so that it lasts past this run).
+          const std::string shipped = AppSettings().catalog;
+          const int showers = Tables().shower.count();
+          QVERIFY(showers > 1);
+          fs::create_directories(page_export / "cat");
+          fs::copy_file(home.path() / shipped, page_export / "cat" / "mine.jx.csv");
+          fs::copy_file(home.path() / shipped, home.path() / "mine.jx.csv");
+          ui.QueuePath(page_export / "cat" / "mine.jx.csv");
+          QTest::mouseClick(button(kUtyChooseCatalogue), Qt::LeftButton);
+          QCOMPARE(AppSettings().catalog, shipped);
+          QCOMPARE(ui.messages().size(), std::size_t{1});
+          QCOMPARE(ui.messages()[0].text,
+                   std::string("Please select csv file that exist in MR4 directory"));
+          ui.QueuePath(home.path() / "mine.jx.csv");
+          QTest::mouseClick(button(kUtyChooseCatalogue), Qt::LeftButton);
+          QCOMPARE(AppSettings().catalog, std::string("mine.jx.csv"));
+          QCOMPARE(page->catalogue_box()->text(), QString("mine.jx.csv"));
+          QCOMPARE(Tables().shower.count(), showers);
+
           // The peak hold of the current clip under the processing dialog,
           // saved elsewhere than its own "P.BMP" (which stays the clip's).
           page->clip_list()->SelectLine(0);
@@ -191,7 +215,7 @@ class TestPageUty : public QObject {
     QCOMPARE(result, 0);
     QVERIFY(finished);
     for (const ScriptedUi::Shown& message : ui.messages()) qWarning("message: %s", message.text.c_str());
-    QVERIFY(ui.messages().empty());
+    QCOMPARE(ui.messages().size(), std::size_t{1});  // the refused catalogue
 
     // 1000 s later in the clip rows the scan read back from the files, and
     // in each capture record.
@@ -226,8 +250,9 @@ class TestPageUty : public QObject {
     QCOMPARE(page_bytes, ReadBytes(written.front()));
 
     const test::ProgramResult settings =
-        Mr4(home, {"settings", "--get", "AP.usetrash", "--get", "AP.trashdir"});
-    QCOMPARE(settings.out, std::string("AP.usetrash=0\nAP.trashdir=1\n"));
+        Mr4(home, {"settings", "--get", "AP.usetrash", "--get", "AP.trashdir", "--get",
+                   "AP.catalog"});
+    QCOMPARE(settings.out, std::string("AP.usetrash=0\nAP.trashdir=1\nAP.catalog=mine.jx.csv\n"));
   }
 };
 

@@ -403,6 +403,33 @@ void SetObjectEndPoint(const Table& clips, int clip_row, Table& objects, int obj
   GroundPoint(clips, clip_row, objects, object_row, first ? 1 : 2);
 }
 
+HeightTexts ApplyObjectHeights(const Table& clips, int clip_row, Table& objects, int object_row,
+                               float h1, float h2) {
+  {
+    std::lock_guard lock(objects.lock());
+    objects.SetFloat(object_row, obj::kH1, h1);
+    objects.SetFloat(object_row, obj::kH2, h2);
+  }
+  GroundPoint(clips, clip_row, objects, object_row, 1);
+  GroundPoint(clips, clip_row, objects, object_row, 2);
+  std::lock_guard lock(objects.lock());
+  const auto f = [&](int column) { return double(objects.Float(object_row, column)); };
+  const double length = f(obj::kLen);
+  double entry = 0.0;
+  if (length > 1) {
+    entry = std::asin(std::clamp((f(obj::kH1) - f(obj::kH2)) / length, -1.0, 1.0)) / kDegree;
+  }
+  char text[160];
+  HeightTexts t;
+  std::snprintf(text, sizeof text, "lng=%.4f lat=%.4f, D=%.1fkm, GD=%.1fkm ", f(obj::kLng1),
+                f(obj::kLat1), f(obj::kDist1), f(obj::kGd1));
+  t.point1 = text;
+  std::snprintf(text, sizeof text, "lng=%.4f lat=%.4f, D=%.1fkm, GD=%.1fkm  (ev@1 = %.1f)",
+                f(obj::kLng2), f(obj::kLat2), f(obj::kDist2), f(obj::kGd2), entry);
+  t.point2 = text;
+  return t;
+}
+
 bool ChangeDxoffset(CameraProfile& profile, const Table& clips, int clip_row, int delta) {
   profile.p_u4_dxoffset += delta;
   if (clip_row < 0 || !(clips.Int(clip_row, clip::kMT) & KindBit(kKindResult))) return true;

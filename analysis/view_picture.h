@@ -144,6 +144,19 @@ bool AppendClick(std::vector<Click>& clicks, const Click& click);
 void SetObjectEndPoint(const Table& clips, int clip_row, Table& objects, int object_row, int end,
                        const Click& click, float height_km);
 
+// The "Height Setting" dialog's work: heights `h1` and `h2` [km] into
+// object row `object_row`, the ground points of both ends for the station
+// of clip row `clip_row` (GroundPoint), and the lines it shows for them:
+// "lng=%.4f lat=%.4f, D=%.1fkm, GD=%.1fkm " for point 1 and the same with
+// " (ev@1 = %.1f)" for point 2, the entry angle asin((h1 - h2) / len) in
+// degrees (0 when `len` is not above 1).
+struct HeightTexts {
+  std::string point1;
+  std::string point2;
+};
+HeightTexts ApplyObjectHeights(const Table& clips, int clip_row, Table& objects, int object_row,
+                               float h1, float h2);
+
 // Ctrl with "||<" / ">||": the profile's `dxoffset` moves by `delta`; when
 // clip row `clip_row` has a result file ("<directory>/<clip name>A.XML",
 // its result flag in `MT`) the file's attribute `dxoffset` takes the new

@@ -300,6 +300,30 @@ TEST(ViewClicks, ObjectEndPointsTakeTheClickAndTheirGroundPoint) {
   EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kX1), -5.0f);  // the other end kept
 }
 
+TEST(ViewHeights, BothEndsAndTheirTexts) {
+  Table& clips = Tables().clip;
+  Table& objects = Tables().obj;
+  const int clip_row = clips.AppendRow();
+  clips.SetFloat(clip_row, clip::kLng, 139.5f);
+  clips.SetFloat(clip_row, clip::kLat, 35.0f);
+  const int object_row = objects.AppendRow();
+  // Both ends straight up: the ground points are the station's.
+  objects.SetFloat(object_row, obj::kEv1, 90.0f);
+  objects.SetFloat(object_row, obj::kEv2, 90.0f);
+  struct Case {
+    float length;
+    const char* entry;
+  };
+  for (const Case& k : {Case{0.5f, "(ev@1 = 0.0)"}, Case{40.0f, "(ev@1 = 30.0)"}}) {
+    objects.SetFloat(object_row, obj::kLen, k.length);
+    const HeightTexts t = ApplyObjectHeights(clips, clip_row, objects, object_row, 100, 80);
+    EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kH1), 100.0f);
+    EXPECT_FLOAT_EQ(objects.Float(object_row, obj::kH2), 80.0f);
+    EXPECT_EQ(t.point1, "lng=139.5000 lat=35.0000, D=100.0km, GD=0.0km ");
+    EXPECT_EQ(t.point2, std::string("lng=139.5000 lat=35.0000, D=80.0km, GD=0.0km  ") + k.entry);
+  }
+}
+
 TEST(ViewDxoffset, TheResultFileTakesTheNewValue) {
   test::TempDir dir("mr4-view-dxoffset");
   Table& clips = Tables().clip;

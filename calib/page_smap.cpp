@@ -192,9 +192,12 @@ void CPageSmap::OnInitPage() {
   track_->setGeometry(scale().X(x + 4), scale().Y(kRowButtons), scale().X(200),
                       scale().Y(kButtonHeight));
   track_->setRange(0, 0);
+  // A drag seeks once, where the bar is let go; clicks and keys at once.
   connect(track_, &QSlider::valueChanged, this, [this](int value) {
-    if (!updating_track_ && !setting_up_) SendReplay(kReplaySeek, value);
+    if (!updating_track_ && !setting_up_ && !track_->isSliderDown()) SendReplay(kReplaySeek, value);
   });
+  connect(track_, &QSlider::sliderReleased, this,
+          [this] { SendReplay(kReplaySeek, track_->value()); });
 
   Settings& s = AppSettings();
   struct SwitchSpec {

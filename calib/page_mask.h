@@ -67,6 +67,8 @@ class CPageMask final : public CPage {
   // Loads the current clip's mask again and redraws.
   void Reload();
   void Redraw();
+  // Shows the mode, tool, pen, type and switches of the settings.
+  void Rearm();
 
   void OnAnalysisResult(const ResultPicture& picture) override;
 
@@ -79,7 +81,6 @@ class CPageMask final : public CPage {
   QPushButton* AddButton(int id, const char* caption, int x, int y, int width);
   void EnsureMask();
   void Edited();
-  void Rearm();
   void SetStatus(const std::string& text);
   bool HaveClip() const;
   MaskRule CurrentRule(bool paint) const;

@@ -25,6 +25,7 @@
 #include "calib/camera_model.h"
 #include "calib/camera_profile.h"
 #include "calib/fit_settings.h"
+#include "calib/page_mask.h"
 #include "calib/profile_file.h"
 #include "calib/profile_fit.h"
 #include "calib/star_catalogue.h"
@@ -121,6 +122,23 @@ void ShowTab(Host host, int tab) {
 }
 
 AnalysisContext& MainContext() { return AnalysisContextAt(0); }
+
+CPageMask* OpenMaskPage() {
+  CUDlg* window = MainWindow();
+  return window ? static_cast<CPageMask*>(window->OpenedPage(PageId::kMask)) : nullptr;
+}
+
+void RedrawMaskPage() {
+  if (CPageMask* mask = OpenMaskPage()) mask->Redraw();
+}
+
+// The mask page's link modes end before the profile is adjusted.
+void LeaveLinkModes() {
+  Settings& s = AppSettings();
+  if (s.m_mode < 2) return;
+  s.m_mode = 0;
+  if (CPageMask* mask = OpenMaskPage()) mask->Rearm();
+}
 
 // The current clip's mask picture in edit codes: an edited mask as it is,
 // a capture mask converted as the star preparation converts it.
@@ -337,6 +355,7 @@ void CPageProfile::Refresh() {
   switches_[1]->setChecked(p.p_bbf != 0);
   switches_[2]->setChecked(p.p_u4_rm_small != 0);
   updating_ = false;
+  RedrawMaskPage();
 }
 
 void CPageProfile::ShowMatchSummary() {
@@ -372,6 +391,7 @@ void CPageProfile::FieldChanged(int index) {
     case Follow::kStars:
     case Follow::kNothing: StarsChanged(); break;
   }
+  RedrawMaskPage();
   ShowMatchSummary();
 }
 
@@ -469,6 +489,7 @@ void CPageProfile::SaveResult() {
 
 void CPageProfile::AdjustAll() {
   if (CurrentClip().row < 0) return;
+  LeaveLinkModes();
   StarData& stars = MainContext().stars;
   if (stars.pairs.empty()) {
     CurrentUi().Message("", kNoLinkForAdjusting, MessageIcon::kWarning);
@@ -502,6 +523,7 @@ void CPageProfile::AdjustAll() {
 
 void CPageProfile::AdjustPointing() {
   if (CurrentClip().row < 0) return;
+  LeaveLinkModes();
   StarData& stars = MainContext().stars;
   if (stars.pairs.empty()) {
     CurrentUi().Message("", kNoLinkForAdjusting, MessageIcon::kWarning);
@@ -515,7 +537,7 @@ void CPageProfile::AdjustPointing() {
 void CPageProfile::CalibrateMagnitude(bool show) {
   if (CurrentClip().row < 0) return;
   StarData& stars = MainContext().stars;
-  if (show && stars.pairs.empty()) return;
+  if (show && (stars.pairs.empty() || AppSettings().m_mode >= 2)) return;
   CameraProfile& p = CurrentProfile();
   const std::vector<std::uint8_t> mask = EditCodesOfCurrentMask(p);
   if (!mask.empty()) FillMaskPlanes(p, mask, stars.planes);

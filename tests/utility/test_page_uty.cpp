@@ -4,7 +4,9 @@
 // clips, a shower catalogue outside the home is refused and one inside it
 // read, "MakeP.bmp" writes the current clip's peak-hold picture through
 // the replay graph, and the trash switches changed on the page (each
-// excluding the other) are in the settings file after shut-down.
+// excluding the other) are in the settings file after shut-down. With
+// "TrashDir" on, "Delete a AXML" and "Delete AXMLs" move result files into
+// the clip directory's "Trash".
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,6 +25,7 @@
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "clips/clip_files.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
 #include "platform/qt_message_queue.h"
@@ -94,6 +97,10 @@ class TestPageUty : public QObject {
   Q_OBJECT
 
  private slots:
+  // Each case is a run of the program of its own: no clip of an earlier
+  // case's home is current.
+  void init() { CurrentClip() = CurrentClipState{}; }
+
   void toolsAndSettingsOfTheListedClips() {
     test::TempHome home("mr4-page-uty");
     const fs::path night = home.path() / "night";
@@ -253,6 +260,85 @@ class TestPageUty : public QObject {
         Mr4(home, {"settings", "--get", "AP.usetrash", "--get", "AP.trashdir", "--get",
                    "AP.catalog"});
     QCOMPARE(settings.out, std::string("AP.usetrash=0\nAP.trashdir=1\nAP.catalog=mine.jx.csv\n"));
+  }
+
+  void resultFilesGoByTheTrashRules() {
+    test::TempHome home("mr4-page-uty-delete");
+    const fs::path night = home.path() / "night";
+    QVERIFY(RecordNight(home, night));
+
+    QtMessageQueue queue;
+    MessageQueue* previous_queue = SetMainQueue(&queue);
+    ScriptedUi ui;
+    std::vector<std::string> names;
+    bool finished = false;
+    const fs::path cwd = fs::current_path();
+    StartupOptions options;
+    options.home = home.path();
+    const int result = [&] {
+      ScopedUi scoped_ui(ui);
+      return RunApplication(options, [&] {
+        CUDlg window;
+        window.ShowAsPlaced();
+        [&] {
+          QVERIFY(QTest::qWaitForWindowExposed(&window));
+          ReadClipDirectories();
+          window.ShowPage(PageId::kUty);
+          auto* page = static_cast<CPageUty*>(window.OpenedPage(PageId::kUty));
+          QVERIFY(page != nullptr);
+          auto button = [&](int id) {
+            return page->findChild<QPushButton*>(QString::number(id));
+          };
+          const Table& clips = Tables().clip;
+          for (int row : page->ListedClips()) names.emplace_back(clips.Text(row, clip::kClipName));
+          QCOMPARE(names.size(), std::size_t{2});
+          auto has_result = [&](const std::string& name) {
+            for (int row : page->ListedClips()) {
+              if (clips.Text(row, clip::kClipName) == name)
+                return (clips.Int(row, clip::kMT) & KindBit(kKindResult)) != 0;
+            }
+            return false;
+          };
+          QVERIFY(has_result(names[0]) && has_result(names[1]));
+          QTest::mouseClick(page->check_box(kUtyTrashDir), Qt::LeftButton);
+
+          // The selected clip's result goes to the directory's "Trash";
+          // the scan that follows sees the clip without it. A second
+          // click finds nothing to delete.
+          page->clip_list()->SelectRow(page->ListedClips().front());
+          QTest::mouseClick(button(kUtyDeleteResult), Qt::LeftButton);
+          QVERIFY(!has_result(names[0]));
+          QVERIFY(has_result(names[1]));
+          page->clip_list()->SelectLine(0);
+          QTest::mouseClick(button(kUtyDeleteResult), Qt::LeftButton);
+          QVERIFY(has_result(names[1]));
+          QVERIFY(ui.questions().empty());
+
+          // "Delete AXMLs" declined keeps the rest; answered, takes it.
+          ui.QueueAnswer(false);
+          QTest::mouseClick(button(kUtyDeleteResults), Qt::LeftButton);
+          QVERIFY(has_result(names[1]));
+          ui.QueueAnswer(true);
+          QTest::mouseClick(button(kUtyDeleteResults), Qt::LeftButton);
+          QVERIFY(!has_result(names[1]));
+          QCOMPARE(ui.questions().size(), std::size_t{2});
+          QCOMPARE(ui.questions()[1],
+                   std::string("Delete All *A.XML file (Analisys result) from listed clips ok?"));
+          QCOMPARE(page->clip_list()->line_count(), 2);
+          finished = true;
+        }();
+        return 0;
+      });
+    }();
+    fs::current_path(cwd);
+    SetMainQueue(previous_queue);
+    QCOMPARE(result, 0);
+    QVERIFY(finished);
+    QVERIFY(ui.messages().empty());
+    for (const std::string& name : names) {
+      QVERIFY(!fs::exists(night / (name + "A.XML")));
+      QVERIFY(fs::exists(night / "Trash" / (name + "A.XML")));
+    }
   }
 };
 

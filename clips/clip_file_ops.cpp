@@ -715,7 +715,8 @@ bool IsDispatchTarget(int row, const DispatchSwitches& switches) {
 }
 
 DispatchCount CountDispatchTargets(const std::vector<int>& rows,
-                                   const DispatchSwitches& switches) {
+                                   const DispatchSwitches& switches,
+                                   const DispatchCountShown& shown) {
   Ui& ui = CurrentUi();
   ui.SetWaitCursor(true);
   const Table& clips = Tables().clip;
@@ -725,6 +726,10 @@ DispatchCount CountDispatchTargets(const std::vector<int>& rows,
     ui.Status(clips.Text(row, clip::kClipName));
     ++count.clips;
     count.megabytes += clips.Float(row, clip::kMB);
+    if (shown) {
+      shown(count);
+      continue;
+    }
     char text[64];
     std::snprintf(text, sizeof text, " %d clips  %.1f MB", count.clips, count.megabytes);
     ui.Status(text);
@@ -735,7 +740,8 @@ DispatchCount CountDispatchTargets(const std::vector<int>& rows,
 }
 
 bool DispatchMoveClips(const std::vector<int>& rows, const DispatchSwitches& switches,
-                       const fs::path& destination, bool copy, FileOpRun& run) {
+                       const fs::path& destination, bool copy, FileOpRun& run,
+                       const DispatchCountShown& shown) {
   CloseReplayGraph();
   std::error_code ec;
   if (!fs::is_directory(destination, ec)) {
@@ -743,7 +749,7 @@ bool DispatchMoveClips(const std::vector<int>& rows, const DispatchSwitches& swi
     return false;
   }
   Ui& ui = CurrentUi();
-  CountDispatchTargets(rows, switches);
+  CountDispatchTargets(rows, switches, shown);
   ui.SetWaitCursor(true);
   run.overwrite_all = false;
   const Table& clips = Tables().clip;

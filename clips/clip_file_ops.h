@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,15 +111,19 @@ struct DispatchCount {
   int clips = 0;
   double megabytes = 0.0;
 };
+// `shown` receives the count after each target clip (the dialog's count
+// display); without it " %d clips  %.1f MB" goes to the status line.
+using DispatchCountShown = std::function<void(const DispatchCount&)>;
 DispatchCount CountDispatchTargets(const std::vector<int>& rows,
-                                   const DispatchSwitches& switches);
+                                   const DispatchSwitches& switches,
+                                   const DispatchCountShown& shown = {});
 
 // "Move clips" / "Copy clips": the target clips of `rows` into
 // `destination`, which must exist ("destination directiry does not
 // exist\n%s"). Cancelling an overwrite stops the run. Runs "Read dir".
 bool DispatchMoveClips(const std::vector<int>& rows, const DispatchSwitches& switches,
                        const std::filesystem::path& destination, bool copy,
-                       FileOpRun& run);
+                       FileOpRun& run, const DispatchCountShown& shown = {});
 
 // "Delete clip files": asks "Delete files from listed clips ok?"; target
 // clips lose all their files, the others their thumbnail and/or result

@@ -21,6 +21,7 @@
 #include "clips/clip_file_ops.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
+#include "clips/dispatch_dlg.h"
 #include "platform/message_queue.h"
 #include "platform/processing_state.h"
 #include "platform/system.h"
@@ -114,6 +115,7 @@ void CPageUty::OnInitPage() {
   AddButton(kUtyExportObjects, "MakeOBJ csv", 1, kRowFiles, 62);
   AddButton(kUtyDeleteResult, "Delete a AXML", 66, kRowFiles, 70);
   AddButton(kUtyDeleteResults, "Delete AXMLs", 139, kRowFiles, 66);
+  AddButton(kUtyMoveFiles, "Move files", 208, kRowFiles, 52);
 
   out_dir_ = AddPathBox("out dir", 40, kRowOutDir);
   AddButton(kUtyChooseOutDir, "...", 320, kRowOutDir - 1, 18);
@@ -305,6 +307,7 @@ void CPageUty::Command(int id) {
     case kUtyExportObjects: ExportListedObjects(); return;
     case kUtyDeleteResult: DeleteResult(); return;
     case kUtyDeleteResults: DeleteResults(); return;
+    case kUtyMoveFiles: MoveFiles(); return;
     case kUtyChooseOutDir: ChooseOutDir(); return;
     case kUtyChooseCatalogue: ChooseShowerCatalogue(); return;
     case kUtyChooseCommand: ChooseCommand(); return;
@@ -379,6 +382,14 @@ void CPageUty::DeleteResult() {
   if (row < 0) return;
   FileOpRun run;
   DeleteClipResult(row, run);
+  RebuildClipList();
+}
+
+void CPageUty::MoveFiles() {
+  CUDlg* window = MainWindow();
+  if (!window) return;
+  RunMoveFilesDialog(*window, ListedClips());
+  // A move, copy or deletion scanned the directories again.
   RebuildClipList();
 }
 

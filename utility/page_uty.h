@@ -43,6 +43,7 @@ enum UtyCommand : int {
   kUtyTrashBox = 1412,
   kUtyTrashDir = 1413,
   kUtyAnalyzeLog = 1414,
+  kUtyMoveFiles = 1415,
 };
 inline constexpr int kUtyVersionLabelId = 1420;
 
@@ -95,6 +96,7 @@ class CPageUty final : public CPage {
   void ExportListedObjects();
   void DeleteResult();
   void DeleteResults();
+  void MoveFiles();
   void ChooseOutDir();
   void ChooseShowerCatalogue();
   void ChooseCommand();

@@ -40,7 +40,8 @@ constexpr int kRowDestination = 86;
 constexpr int kRowButtons = 104;
 constexpr int kRowCount = 128;
 constexpr int kRowStatus = 144;
-constexpr int kButtonWidth = 55;
+constexpr int kDeleteButtonWidth = 72;
+constexpr int kButtonWidth = 50;
 constexpr int kButtonHeight = 18;
 constexpr int kTextHeight = 14;
 
@@ -104,6 +105,7 @@ CDispatchDlg::CDispatchDlg(CUDlg& window, std::vector<int> listed_rows)
     : QDialog(&window), window_(window), rows_(std::move(listed_rows)) {
   setWindowTitle(kDispatchCaption);
   setModal(true);
+  setStyleSheet("QPushButton { padding: 0px 1px; }");
   const LayoutScale& scale = window.layout_scale();
   auto place = [&scale](QWidget* w, int x, int y, int width, int height) {
     w->setGeometry(scale.X(x), scale.Y(y), scale.X(width), scale.Y(height));
@@ -125,7 +127,7 @@ CDispatchDlg::CDispatchDlg(CUDlg& window, std::vector<int> listed_rows)
   eclasses_->setColumnCount(2);
   eclasses_->setHorizontalHeaderLabels({"ecls", "target"});
   eclasses_->verticalHeader()->hide();
-  eclasses_->horizontalHeader()->setStretchLastSection(true);
+  eclasses_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   eclasses_->setSelectionMode(QAbstractItemView::NoSelection);
   place(eclasses_, kListLeft, kMargin, kWidth - kListLeft - kMargin, kListHeight);
   FillEclassList();
@@ -162,8 +164,9 @@ CDispatchDlg::CDispatchDlg(CUDlg& window, std::vector<int> listed_rows)
   add_button(kDispatchChooseDestination, "...", kWidth - kMargin - 20, kRowDestination - 1, 20);
   int x = kMargin;
   for (const ButtonSpec& b : buttons) {
-    add_button(b.id, b.caption, x, kRowButtons, kButtonWidth);
-    x += kButtonWidth + 2;
+    const int width = b.id == kDispatchDelete ? kDeleteButtonWidth : kButtonWidth;
+    add_button(b.id, b.caption, x, kRowButtons, width);
+    x += width + 2;
   }
 
   count_ = new QLabel(this);

@@ -116,6 +116,9 @@ void CPageUty::OnInitPage() {
   AddButton(kUtyDeleteResult, "Delete a AXML", 66, kRowFiles, 70);
   AddButton(kUtyDeleteResults, "Delete AXMLs", 139, kRowFiles, 66);
   AddButton(kUtyMoveFiles, "Move files", 208, kRowFiles, 52);
+  // "ecsv" and "conv" are part of the page but not shown.
+  AddButton(kUtyHiddenCsv, "ecsv", 262, kRowFiles, 30)->hide();
+  AddButton(kUtyHiddenConvert, "conv", 294, kRowFiles, 30)->hide();
 
   out_dir_ = AddPathBox("out dir", 40, kRowOutDir);
   AddButton(kUtyChooseOutDir, "...", 320, kRowOutDir - 1, 18);

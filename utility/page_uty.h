@@ -44,6 +44,8 @@ enum UtyCommand : int {
   kUtyTrashDir = 1413,
   kUtyAnalyzeLog = 1414,
   kUtyMoveFiles = 1415,
+  kUtyHiddenCsv = 1416,      // "ecsv", created hidden
+  kUtyHiddenConvert = 1417,  // "conv", created hidden
 };
 inline constexpr int kUtyVersionLabelId = 1420;
 

@@ -2,7 +2,7 @@
 // recorded and analysed: "TimeAdjust" (its field's largest shift) shifts the listed clips' records and
 // files, "MakeOBJ csv" writes what `mr4 export-objects` writes for the same
 // clips, a shower catalogue outside the home is refused and one inside it
-// read, "MakeP.bmp" writes the current clip's peak-hold picture through
+// read, "Threads" is held to the machine's limit, "MakeP.bmp" writes the current clip's peak-hold picture through
 // the replay graph, and the trash switches changed on the page (each
 // excluding the other) are in the settings file after shut-down. With
 // "TrashDir" on, "Delete a AXML" and "Delete AXMLs" move result files into
@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -22,9 +23,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "analysis/analysis_context.h"
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "base/process_values.h"
 #include "clips/clip_files.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
@@ -33,6 +36,7 @@
 #include "platform/scripted_ui.h"
 #include "tables/table.h"
 #include "tables/table_catalogue.h"
+#include "tables/ud_edit.h"
 #include "tables/ulist.h"
 #include "tests/support/run_program.h"
 #include "utility/page_uty.h"
@@ -118,6 +122,7 @@ class TestPageUty : public QObject {
     std::vector<ClipTime> before;
     std::vector<ClipTime> after;
     fs::path exported;
+    int threads_set = 0;
     const fs::path peak_picture = home.path() / "page-export" / "peak.bmp";
     bool finished = false;
     const fs::path cwd = fs::current_path();
@@ -198,6 +203,17 @@ class TestPageUty : public QObject {
           QCOMPARE(page->catalogue_box()->text(), QString("mine.jx.csv"));
           QCOMPARE(Tables().shower.count(), showers);
 
+          // "Threads" beyond what the machine allows is held to the limit,
+          // and every context up to it is there for the analysis.
+          QLineEdit* threads = page->threads_field()->box();
+          threads->setFocus();
+          threads->selectAll();
+          QTest::keyClicks(threads, "8");
+          threads_set = std::min(8, App().context_limit);
+          QCOMPARE(AppSettings().gPAN, threads_set);
+          QCOMPARE(threads->text(), QString::number(threads_set));
+          for (int i = 1; i <= threads_set; ++i) QVERIFY(AnalysisContextAt(i).current != nullptr);
+
           // The peak hold of the current clip under the processing dialog,
           // saved elsewhere than its own "P.BMP" (which stays the clip's).
           page->clip_list()->SelectLine(0);
@@ -258,8 +274,9 @@ class TestPageUty : public QObject {
 
     const test::ProgramResult settings =
         Mr4(home, {"settings", "--get", "AP.usetrash", "--get", "AP.trashdir", "--get",
-                   "AP.catalog"});
-    QCOMPARE(settings.out, std::string("AP.usetrash=0\nAP.trashdir=1\nAP.catalog=mine.jx.csv\n"));
+                   "AP.catalog", "--get", "gPAN"});
+    QCOMPARE(settings.out, "AP.usetrash=0\nAP.trashdir=1\nAP.catalog=mine.jx.csv\ngPAN=" +
+                               std::to_string(threads_set) + "\n");
   }
 
   void resultFilesGoByTheTrashRules() {

@@ -136,7 +136,7 @@ void CPageUty::OnInitPage() {
     double minimum, maximum, step;
   };
   FieldSpec specs[] = {
-      {{&s.peakf}, 62, 34, 30, "interval", 1, 1000, 1},
+      {{&s.peakf}, 62, 38, 28, "interval", 1, 1000, 1},
       {{&shift_}, 230, 34, 40, "+/- sec", -1000, 1000, 0.1},
       {{&s.a_km1}, 130, 28, 30, "H1km", 1, 1000, 1},
       {{&s.a_km2}, 204, 28, 30, "H2km", 1, 1000, 1},

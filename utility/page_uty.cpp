@@ -362,22 +362,21 @@ void CPageUty::MakePeakHoldPicture() {
 void CPageUty::AdjustTimes() {
   const std::vector<int> rows = ListedClips();
   if (rows.empty()) return;
+  // The question comes first; the files are rewritten under the wait cursor.
   TimeAdjustRun run;
+  if (!AdjustClipTimes(Tables().clip, rows, shift_, run)) return;
   Ui& ui = CurrentUi();
   ui.SetWaitCursor(true);
-  const bool done = AdjustClipTimes(Tables().clip, rows, shift_, run);
-  if (done) ReadClipDirectories();
+  ReadClipDirectories();
   ui.SetWaitCursor(false);
-  if (done) RebuildClipList();
+  RebuildClipList();
 }
 
 void CPageUty::ExportListedObjects() {
   const std::vector<int> rows = ListedClips();
   if (rows.empty()) return;
-  Ui& ui = CurrentUi();
-  ui.SetWaitCursor(true);
+  // The save dialog is the export's own.
   mr4::ExportListedObjects(rows, ExportFolder(AppSettings()));
-  ui.SetWaitCursor(false);
 }
 
 void CPageUty::DeleteResult() {

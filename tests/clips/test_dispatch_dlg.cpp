@@ -1,7 +1,7 @@
 // The "Move files" dialog over a scanned clip folder: its switches and the
 // e-class targets choose the clips, "Count" fills the count display, a move
-// needs an existing destination and closes the dialog once it has run, and
-// the switches outlive the dialog.
+// needs an existing destination and closes the dialog once it has run,
+// cleaning reports into the dialog, and the switches outlive the dialog.
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -186,6 +186,21 @@ class TestDispatchDlg : public QObject {
       QVERIFY(!fs::exists(in_ / (name + "T.jpg")));
       QVERIFY(fs::exists(in_ / (name + ".avi")));
     }
+  }
+
+  void cleaningAsksAndReportsInTheStatusLine() {
+    fs::create_directories(in_ / "2024/202401/20240101");
+    CDispatchDlg dialog(*window_, Rows());
+    ui_.QueueAnswer(false);
+    dialog.Command(kDispatchCleaning);
+    QVERIFY(fs::exists(in_ / "2024/202401/20240101"));
+    QCOMPARE(dialog.status_line()->text(), QString());
+    ui_.QueueAnswer(true);
+    dialog.Command(kDispatchCleaning);
+    QVERIFY(!fs::exists(in_ / "2024/202401/20240101"));
+    QVERIFY(fs::exists(in_ / "2024/202401"));
+    QCOMPARE(dialog.status_line()->text(), QString("deleted 1 directories , 0 files"));
+    QCOMPARE(static_cast<int>(ui_.questions().size()), 2);
   }
 };
 

@@ -6,11 +6,15 @@
 // the replay graph, and the trash switches changed on the page (each
 // excluding the other) are in the settings file after shut-down. With
 // "TrashDir" on, "Delete a AXML" and "Delete AXMLs" move result files into
-// the clip directory's "Trash".
+// the clip directory's "Trash", and "Move files" opens its dialog over the
+// listed clips.
+#include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -31,6 +35,7 @@
 #include "clips/clip_files.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
+#include "clips/dispatch_dlg.h"
 #include "platform/qt_message_queue.h"
 #include "replay/replay_graph.h"
 #include "platform/scripted_ui.h"
@@ -341,6 +346,25 @@ class TestPageUty : public QObject {
           QCOMPARE(ui.questions().size(), std::size_t{2});
           QCOMPARE(ui.questions()[1],
                    std::string("Delete All *A.XML file (Analisys result) from listed clips ok?"));
+          QCOMPARE(page->clip_list()->line_count(), 2);
+
+          // "Move files" opens the dialog over the listed clips: without
+          // their results both are unclassified and counted.
+          QString counted;
+          QString title;
+          QTimer::singleShot(50, &window, [&] {
+            auto* dialog = dynamic_cast<CDispatchDlg*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            title = dialog->windowTitle();
+            dialog->switch_box(kDispatchSwitchUnclassified)->setChecked(true);
+            dialog->Command(kDispatchCount);
+            counted = dialog->count_display()->text();
+            dialog->switch_box(kDispatchSwitchUnclassified)->setChecked(false);
+            dialog->reject();
+          });
+          QTest::mouseClick(button(kUtyMoveFiles), Qt::LeftButton);
+          QCOMPARE(title, QString("Move files"));
+          QVERIFY2(counted.startsWith(" 2 clips  "), qPrintable(counted));
           QCOMPARE(page->clip_list()->line_count(), 2);
           finished = true;
         }();

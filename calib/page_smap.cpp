@@ -18,6 +18,7 @@
 
 #include "app/settings.h"
 #include "analysis/object_class.h"
+#include "analysis/pa_dlg.h"
 #include "base/error.h"
 #include "calib/camera_profile.h"
 #include "calib/still_image.h"
@@ -433,9 +434,16 @@ bool CPageSmap::ShowFrame(int number, std::string* why) {
   return true;
 }
 
+namespace {
+// Context 0's visible-star list belongs to an analysis while one runs
+// (a replayed clip, or slot 0 of the analysis dialog).
+bool StarsInUseByAnalysis() {
+  return AnalysisDialog() || (ReplayThreadStarted() && ReplayThread().AnalysisInstalled());
+}
+}  // namespace
+
 void CPageSmap::RebuildStars() {
-  // The list of context 0 is rebuilt by the analysis too; not while it runs.
-  if (ReplayThreadStarted() && ReplayThread().AnalysisInstalled()) return;
+  if (StarsInUseByAnalysis()) return;
   BuildVisibleStars(StarMap(), CurrentProfile(), AnalysisContextAt(0).stars.visible);
 }
 
@@ -459,7 +467,7 @@ void CPageSmap::Compose() {
   switches.star_mask = s.v_smask != 0;
   switches.azev = s.v_azev != 0;
   switches.radec = s.v_radc != 0;
-  switches.stars = s.v_star != 0;
+  switches.stars = s.v_star != 0 && !StarsInUseByAnalysis();
   switches.trail = s.v_trail != 0;
   switches.clicks = save_click_;
 

@@ -1,6 +1,7 @@
 // `mr4 screenshot`: the options, then the desktop's off-screen rendering.
 // Built into the program itself (not mr4_cli): it needs the Qt windows.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "app/desktop.h"
@@ -53,6 +54,11 @@ int RunScreenshotCommand(int argc, char** argv, const StartupOptions& startup,
   request.clip = parsed.Value("--clip").value_or("");
   if (request.page.empty() || request.out.empty()) {
     return UsageError(context, "--page and --out are needed");
+  }
+  // Start-up moves into the home: a relative picture path is the caller's.
+  std::error_code ec;
+  if (const std::filesystem::path out = std::filesystem::absolute(request.out, ec); !ec) {
+    request.out = out.string();
   }
   if (std::optional<std::string> frame = parsed.Value("--frame")) {
     int number = 0;

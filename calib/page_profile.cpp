@@ -25,7 +25,9 @@
 #include "calib/camera_model.h"
 #include "calib/camera_profile.h"
 #include "calib/fit_settings.h"
+#include "calib/height_dlg.h"
 #include "calib/page_mask.h"
+#include "calib/page_smap.h"
 #include "calib/profile_file.h"
 #include "calib/profile_fit.h"
 #include "calib/star_catalogue.h"
@@ -54,7 +56,8 @@ constexpr int kFieldColumnStep = 115;
 constexpr int kRowSteps = 2 + kFieldRows * kFieldRowStep + 2;
 constexpr int kRowButtons1 = kRowSteps + 20;
 constexpr int kRowButtons2 = kRowButtons1 + 20;
-constexpr int kRowMatch = kRowButtons2 + 22;
+constexpr int kRowButtons3 = kRowButtons2 + 20;
+constexpr int kRowMatch = kRowButtons3 + 22;
 constexpr int kRowPhotometry = kRowMatch + 34;
 
 constexpr char kProfileFilter[] = "Profile (*.XML)|*.XML";
@@ -301,6 +304,18 @@ void CPageProfile::OnInitPage() {
     AddButton(b.id, b.caption, x, kRowButtons2, b.width);
     x += b.width + 2;
   }
+  const int switches_x = x;
+  const ButtonSpec third[] = {
+      {kCmdClick1, "click1", 34},
+      {kCmdClick2, "click2", 34},
+      {kCmdModifyHeights, "mod h", 32},
+  };
+  x = 1;
+  for (const ButtonSpec& b : third) {
+    AddButton(b.id, b.caption, x, kRowButtons3, b.width);
+    x += b.width + 2;
+  }
+  x = switches_x;
   const char* switch_captions[] = {"intlc", "bbf", "rm nz"};
   const int switch_ids[] = {kCmdInterlaced, kCmdBbf, kCmdRemoveSmall};
   for (int i = 0; i < 3; ++i) {
@@ -441,6 +456,9 @@ void CPageProfile::Command(int id) {
     case kCmdAnalyze: Analyze(); return;
     case kCmdDeleteProfileObject: DeleteObject(); return;
     case kCmdDeleteProfileClip: DeleteClip(); return;
+    case kCmdClick1: ArmViewClick(1); return;
+    case kCmdClick2: ArmViewClick(2); return;
+    case kCmdModifyHeights: ModifyHeights(); return;
     default: return;
   }
 }
@@ -618,6 +636,51 @@ void CPageProfile::DeleteClip() {
   const int shown = current >= 0 ? clips_->lines().LineOf(current) : -1;
   clips_->SelectLine(shown >= 0 ? shown : 0);
   PostClipSelected();
+}
+
+int CPageProfile::SelectedObjectRow() const {
+  return objects_->lines().RowAt(objects_->SelectedLine());
+}
+
+void CPageProfile::ArmViewClick(int end) {
+  const int clip_row = CurrentClip().row;
+  CUDlg* window = MainWindow();
+  if (clip_row < 0 || !window) return;
+  const int object_row = SelectedObjectRow();
+  if (object_row < 0) {
+    CurrentUi().Message("", kSelectAnObject, MessageIcon::kWarning);
+    return;
+  }
+  // The View page writes the end point into the current object.
+  const auto arm = [end, clip_row, object_row](CUDlg& w) {
+    auto* view = dynamic_cast<CPageSmap*>(w.OpenedPage(PageId::kView));
+    if (!view || CurrentClip().row != clip_row || !Tables().obj.Exists(object_row)) return;
+    if (CurrentClip().current_object != object_row) SelectCurrentObject(object_row);
+    view->SetClickMode(end);
+  };
+  const CPage* before = window->OpenedPage(PageId::kView);
+  const bool was_shown = before && before->isVisible();
+  window->ShowPage(PageId::kView);
+  arm(*window);
+  if (was_shown) return;
+  // Coming to the front, the View page reopens the current clip through the
+  // main queue, which disarms it and makes the clip's first object current
+  // again: the click is armed once more after that.
+  QPointer<CUDlg> target(window);
+  MainQueue().Post([target, arm] {
+    if (target) arm(*target);
+  });
+}
+
+void CPageProfile::ModifyHeights() {
+  const int clip_row = CurrentClip().row;
+  if (clip_row < 0) return;
+  const int object_row = SelectedObjectRow();
+  if (object_row < 0) {
+    CurrentUi().Message("", kSelectAnObject, MessageIcon::kWarning);
+    return;
+  }
+  OpenHeightDialog(this, clip_row, object_row);
 }
 
 void CPageProfile::PostClipSelected() {

@@ -65,6 +65,9 @@ enum ProfileCommand : int {
   kCmdAnalyze,
   kCmdDeleteProfileObject,
   kCmdDeleteProfileClip,
+  kCmdClick1,
+  kCmdClick2,
+  kCmdModifyHeights,
 };
 
 inline constexpr char kNoLinkForAdjusting[] = "Please make m-s link before adjusting";
@@ -122,6 +125,10 @@ class CPageProfile final : public CPage {
   void DeleteObject();
   void DeleteClip();
   void PostClipSelected();
+  // The object row of the object list's selected line, -1 without one.
+  int SelectedObjectRow() const;
+  void ArmViewClick(int end);
+  void ModifyHeights();
 
   CUList* clips_ = nullptr;
   CUList* objects_ = nullptr;

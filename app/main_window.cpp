@@ -11,6 +11,7 @@
 
 #include "analysis/pa_dlg.h"
 #include "analysis/page_class.h"
+#include "analysis/page_plot.h"
 #include "analysis/parallel_analysis.h"
 #include "app/settings.h"
 #include "base/error.h"
@@ -66,6 +67,7 @@ CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kProfile) return new CPageProfile(scale);
   if (info.id == PageId::kView) return new CPageSmap(scale);
   if (info.id == PageId::kClass) return new CPageClass(scale);
+  if (info.id == PageId::kPlot) return new CPageGPlot(scale);
   if (info.id == PageId::kMask) return new CPageMask(scale);
   if (info.id == PageId::kUty) return new CPageUty(scale);
   return new CPage(info.id, scale);  // built by a later page of its own

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <system_error>
 
 #include "base/process_values.h"
@@ -23,18 +24,22 @@ int FirstRowWithText(const Table& table, int column, std::string_view text) {
 void MarkClass(std::string_view cls, int value) {
   Table& objects = Tables().obj;
   for (int o = 0; o < objects.count(); ++o) {
-    if (objects.Exists(o) && objects.Text(o, obj::kClass) == cls) objects.SetInt(o, obj::kSel, value);
+    if (objects.Exists(o) && objects.Text(o, obj::kClass) == cls) {
+      objects.SetUint(o, obj::kSel, static_cast<std::uint32_t>(value));
+    }
   }
   Table& clips = Tables().clip;
   for (int c = 0; c < clips.count(); ++c) {
-    if (clips.Exists(c) && clips.Text(c, clip::kClass) == cls) clips.SetInt(c, clip::kDisp, value);
+    if (clips.Exists(c) && clips.Text(c, clip::kClass) == cls) {
+      clips.SetUint(c, clip::kDisp, static_cast<std::uint32_t>(value));
+    }
   }
 }
 
 int ToggleDisplay(Table& table, int row, int disp_column, int name_column) {
   if (row < 0 || row >= table.count() || !table.Exists(row)) return -1;
-  const int value = table.Int(row, disp_column) != 0 ? 0 : 1;
-  table.SetInt(row, disp_column, value);
+  const int value = table.Uint(row, disp_column) != 0 ? 0 : 1;
+  table.SetUint(row, disp_column, static_cast<std::uint32_t>(value));
   MarkClass(table.Text(row, name_column), value);
   return value;
 }
@@ -84,27 +89,27 @@ int ToggleExtraClassDisplay(int class_row) {
 void SetAllMapDisplay(bool on) {
   Table& clips = Tables().clip;
   Table& objects = Tables().obj;
-  const int mark = on ? kMapAllOn : 0;
+  const std::uint32_t mark = on ? kMapAllOn : 0;
   for (int c = 0; c < clips.count(); ++c) {
     if (!clips.Exists(c)) continue;
-    clips.SetInt(c, clip::kDisp, mark);
+    clips.SetUint(c, clip::kDisp, mark);
     // The chain is followed at most once around the table: a broken link
     // must not hold the page.
     int o = clips.Int(c, clip::kOline);
     for (int steps = 0; o >= 0 && o < objects.count() && steps < objects.count(); ++steps) {
-      objects.SetInt(o, obj::kSel, mark);
+      objects.SetUint(o, obj::kSel, mark);
       o = objects.Int(o, obj::kOlinenext);
     }
   }
   Table& showers = Tables().shower;
   for (int row = 0; row < showers.count(); ++row) {
     if (showers.Exists(row) && showers.Uint(row, shower::kInUse) != 0) {
-      showers.SetInt(row, shower::kDisp, on ? 1 : 0);
+      showers.SetUint(row, shower::kDisp, on ? 1 : 0);
     }
   }
   Table& classes = Tables().eclass;
   for (int row = 0; row < classes.count(); ++row) {
-    if (classes.Exists(row)) classes.SetInt(row, eclass::kDisp, on ? 1 : 0);
+    if (classes.Exists(row)) classes.SetUint(row, eclass::kDisp, on ? 1 : 0);
   }
 }
 

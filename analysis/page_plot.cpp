@@ -177,11 +177,16 @@ void CPageGPlot::OnInitPage() {
   objects_->RebuildLines(obj::kDisp, 0);
   extra_classes_->RebuildLines();
   updating_ = false;
+  // The host shows a page before it first opens it.
+  if (isVisible()) Activate();
 }
 
 void CPageGPlot::showEvent(QShowEvent* event) {
   CPage::showEvent(event);
-  if (!initialised()) return;
+  if (initialised()) Activate();
+}
+
+void CPageGPlot::Activate() {
   // A page shown again because the hosts are fitted to a new size keeps
   // its profile list and the selection in it.
   const CUDlg* window = MainWindow();

@@ -78,6 +78,8 @@ class CPageGPlot final : public CPage {
   void hideEvent(QHideEvent* event) override;
 
  private:
+  // Each time the page is shown: the profile list, the lists and counts.
+  void Activate();
   void ShowProfiles();
   void ProfileSelectionChanged();
   void ToggleHeight(int index);

@@ -95,14 +95,14 @@ class MapDisplayTest : public ::testing::Test {
     std::vector<std::vector<int>> marks;
     for (const std::vector<int>& rows : object_rows_) {
       std::vector<int> m;
-      for (int o : rows) m.push_back(Tables().obj.Int(o, obj::kSel));
+      for (int o : rows) m.push_back(static_cast<int>(Tables().obj.Uint(o, obj::kSel)));
       marks.push_back(m);
     }
     return marks;
   }
   std::vector<int> ClipMarks() const {
     std::vector<int> marks;
-    for (int c : clip_rows_) marks.push_back(Tables().clip.Int(c, clip::kDisp));
+    for (int c : clip_rows_) marks.push_back(static_cast<int>(Tables().clip.Uint(c, clip::kDisp)));
     return marks;
   }
 };
@@ -139,16 +139,16 @@ TEST_F(MapDisplayTest, AllOffThenOneShowerLeavesExactlyThatShowerShown) {
   SetAllMapDisplay(true);
   EXPECT_EQ(ClipMarks(), (std::vector<int>{kMapAllOn, kMapAllOn, kMapAllOn, kMapAllOn}));
   EXPECT_EQ(ObjectMarks()[2], (std::vector<int>{kMapAllOn, kMapAllOn, kMapAllOn}));
-  EXPECT_EQ(Tables().shower.Int(kGem, shower::kDisp), 1);
-  EXPECT_EQ(Tables().shower.Int(kOff, shower::kDisp), 0) << "a shower out of use is not listed";
-  EXPECT_EQ(Tables().eclass.Int(kNoise, eclass::kDisp), 1);
+  EXPECT_EQ(static_cast<int>(Tables().shower.Uint(kGem, shower::kDisp)), 1);
+  EXPECT_EQ(static_cast<int>(Tables().shower.Uint(kOff, shower::kDisp)), 0) << "a shower out of use is not listed";
+  EXPECT_EQ(static_cast<int>(Tables().eclass.Uint(kNoise, eclass::kDisp)), 1);
 
   SetAllMapDisplay(false);
   EXPECT_EQ(ToggleShowerDisplay(kPer), 1);
   EXPECT_EQ(ObjectMarks(), (std::vector<std::vector<int>>{{1, 0}, {0, 0}, {0, 1, 0}, {0}}));
   EXPECT_EQ(ClipMarks(), (std::vector<int>{1, 0, 0, 0}));
-  EXPECT_EQ(Tables().shower.Int(kPer, shower::kDisp), 1);
-  EXPECT_EQ(Tables().shower.Int(kGem, shower::kDisp), 0);
+  EXPECT_EQ(static_cast<int>(Tables().shower.Uint(kPer, shower::kDisp)), 1);
+  EXPECT_EQ(static_cast<int>(Tables().shower.Uint(kGem, shower::kDisp)), 0);
 
   // The same shower again switches its objects off.
   EXPECT_EQ(ToggleShowerDisplay(kPer), 0);

@@ -12,6 +12,7 @@
 #include "analysis/pa_dlg.h"
 #include "analysis/page_class.h"
 #include "analysis/page_plot.h"
+#include "analysis/page_tmap.h"
 #include "analysis/parallel_analysis.h"
 #include "app/settings.h"
 #include "base/error.h"
@@ -70,6 +71,7 @@ CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kPlot) return new CPageGPlot(scale);
   if (info.id == PageId::kMask) return new CPageMask(scale);
   if (info.id == PageId::kUty) return new CPageUty(scale);
+  if (info.id == PageId::kTrailMap) return new CPageTmap(scale);
   return new CPage(info.id, scale);  // built by a later page of its own
 }
 

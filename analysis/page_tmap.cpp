@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "analysis/map_display.h"
 #include "app/settings.h"
 #include "calib/camera_profile.h"
 #include "calib/page_smap.h"
@@ -241,6 +242,11 @@ void CPageTmap::showEvent(QShowEvent* event) {
   if (CUDlg* window = MainWindow()) window->ReselectCurrentClip();
 }
 
+void CPageTmap::paintEvent(QPaintEvent* event) {
+  CPage::paintEvent(event);
+  if (initialised()) Redraw();
+}
+
 void CPageTmap::FillInput() {
   const Settings& s = AppSettings();
   TrailMapInput& in = input_;
@@ -281,6 +287,7 @@ void CPageTmap::FillInput() {
   in.objects = &Tables().obj;
   in.showers_table = &Tables().shower;
   in.current_object = c.current_object;
+  in.selected_shower = MapDisplay().selected_shower;
   in.marker = marker_;
 }
 

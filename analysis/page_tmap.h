@@ -77,6 +77,9 @@ class CPageTmap final : public CPage {
   void OnInitPage() override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // A repaint of the page (the plot page asks for one when the switched-on
+  // objects change) composes the chart again.
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   // Chart units of canvas pixel `at`.

@@ -25,20 +25,28 @@ CPageGPlot* g_plot_page = nullptr;
 
 // The reference layout of the page [reference px]: the two switches top
 // left, the extra-class list below them, the group "Ground map plot" to
-// their right, then the shower, object and clip lists.
+// their right, then the shower, object and clip lists. The group and its
+// controls sit kGroupShift right of the dialog's own places, so that the
+// extra-class list (to x = 108) leaves its boxes and labels uncovered, and
+// the profile list starts right of the fields' spins.
+constexpr int kGroupShift = 16;
 constexpr int kButtonTop = 3;
 constexpr int kButtonHeight = 20;
-constexpr int kGroupX = 94;
+constexpr int kGroupX = 94 + kGroupShift;
 constexpr int kGroupY = 3;
-constexpr int kGroupWidth = 195;
+constexpr int kGroupRightMargin = 3;  // from the page's reference width
 constexpr int kGroupHeight = 142;
-constexpr int kBoxX = 103;
+constexpr int kBoxX = 103 + kGroupShift;
 constexpr int kBoxSize = 16;
-constexpr int kProfileListX = 178;
+constexpr int kHeightFieldX = 140 + kGroupShift;
+constexpr int kDivFieldX = 124 + kGroupShift;
+constexpr int kFieldEditWidth = 32;
+constexpr int kFieldSpinWidth = 12;
+constexpr int kProfileListX = kHeightFieldX + 6 + kFieldEditWidth + kFieldSpinWidth + 4;
 constexpr int kProfileListY = 18;
-constexpr int kProfileListWidth = 104;
 constexpr int kProfileListHeight = 124;
 constexpr int kProfileColumnWidth = 138;  // [px]
+constexpr int kPageReferenceWidth = 345;
 
 // The heights' boxes h0, h1, h2 with their rows, and the settings they
 // switch.
@@ -96,13 +104,14 @@ void CPageGPlot::OnInitPage() {
   const ButtonSpec buttons[] = {
       {kCmdAllDisp, "all disp", 3, kButtonTop, 39, kButtonHeight},
       {kCmdAllOff, "all off", 42, kButtonTop, 38, kButtonHeight},
-      {kCmdPlotFill, "fill", 110, 125, 56, 18},
+      {kCmdPlotFill, "fill", 110 + kGroupShift, 125, 56, 18},
   };
   auto* group = new QGroupBox("Ground map plot", this);
-  group->setGeometry(scale().X(kGroupX), scale().Y(kGroupY), scale().X(kGroupWidth),
+  const int group_width = kPageReferenceWidth - kGroupRightMargin - kGroupX;
+  group->setGeometry(scale().X(kGroupX), scale().Y(kGroupY), scale().X(group_width),
                      scale().Y(kGroupHeight));
   auto* fov = new QLabel("FOV plot (km)", this);
-  fov->setGeometry(scale().X(kBoxX), scale().Y(18), scale().X(72), scale().Y(14));
+  fov->setGeometry(scale().X(kBoxX), scale().Y(20), scale().X(72), scale().Y(14));
   for (const ButtonSpec& b : buttons) {
     auto* button = new QPushButton(b.caption, this);
     button->setObjectName(QString::number(b.id));
@@ -129,10 +138,10 @@ void CPageGPlot::OnInitPage() {
     double maximum;
   };
   const FieldSpec fields[kPlotParamCount] = {
-      {&s.g_h2, "", 140, 34, 6, 10000},
-      {&s.g_h1, "", 140, 54, 6, 10000},
-      {&s.g_h0, "", 140, 74, 6, 10000},
-      {&s.g_line, "div", 124, 94, 22, 100},
+      {&s.g_h2, "", kHeightFieldX, 34, 6, 10000},
+      {&s.g_h1, "", kHeightFieldX, 54, 6, 10000},
+      {&s.g_h0, "", kHeightFieldX, 74, 6, 10000},
+      {&s.g_line, "div", kDivFieldX, 94, 22, 100},
   };
   for (int i = 0; i < kPlotParamCount; ++i) {
     const FieldSpec& spec = fields[i];
@@ -141,7 +150,7 @@ void CPageGPlot::OnInitPage() {
     field.row = spec.row;
     field.label = spec.label;
     field.label_width = spec.label_width;
-    field.edit_width = 32;
+    field.edit_width = kFieldEditWidth;
     field.minimum = 1;
     field.maximum = spec.maximum;
     field.limit = ParamLimit::kClamp;
@@ -154,8 +163,9 @@ void CPageGPlot::OnInitPage() {
 
   profiles_ = new QTableWidget(0, 1, this);
   profiles_->setObjectName(QString::number(kCmdPlotProfiles));
+  const int profile_width = kPageReferenceWidth - kGroupRightMargin - 6 - kProfileListX;
   profiles_->setGeometry(scale().X(kProfileListX), scale().Y(kProfileListY),
-                         scale().X(kProfileListWidth), scale().Y(kProfileListHeight));
+                         scale().X(profile_width), scale().Y(kProfileListHeight));
   profiles_->horizontalHeader()->hide();
   profiles_->verticalHeader()->hide();
   profiles_->setHorizontalHeaderLabels({"profile"});

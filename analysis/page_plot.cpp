@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
+#include <initializer_list>
 
 #include "analysis/map_display.h"
 #include "analysis/showers.h"
@@ -75,18 +76,28 @@ bool MapPageShowing() {
   return false;
 }
 
-}  // namespace
-
-CPageGPlot* PlotPage() { return g_plot_page; }
-
-void RedrawMaps() {
+void RepaintShowing(std::initializer_list<PageId> ids) {
   CUDlg* window = MainWindow();
   if (!window) return;
-  for (PageId id : {PageId::kGroundMap, PageId::kTrailMap}) {
+  for (PageId id : ids) {
     CPage* page = window->OpenedPage(id);
     if (page && page->isVisible()) page->update();
   }
 }
+
+// With a shower or class chosen the maps show every object switched on,
+// not the current clip's.
+void CloseCurrentClip() {
+  CurrentClip().object_selection = -1;
+  MakeClipCurrent(-1);
+  SelectCurrentObject(-1);
+}
+
+}  // namespace
+
+CPageGPlot* PlotPage() { return g_plot_page; }
+
+void RedrawMaps() { RepaintShowing({PageId::kGroundMap, PageId::kTrailMap}); }
 
 CPageGPlot::CPageGPlot(const LayoutScale& scale, QWidget* parent)
     : CPage(PageId::kPlot, scale, parent) {}
@@ -321,7 +332,7 @@ void CPageGPlot::ObjectSelected() {
   if (line < 0 || line >= objects_->line_count()) return;
   CurrentClip().object_selection = line;
   SelectCurrentObject(objects_->lines().RowAt(line));
-  RedrawMaps();
+  RepaintShowing({PageId::kView, PageId::kMask, PageId::kTrailMap, PageId::kGroundMap});
   Refresh();
 }
 
@@ -374,11 +385,7 @@ void CPageGPlot::SetAll(bool on) {
 }
 
 void CPageGPlot::ShowerChosen(bool disp_clicked) {
-  // With a shower chosen the maps show every object switched on, not the
-  // current clip's.
-  CurrentClip().current_object = -1;
-  CurrentClip().object_selection = -1;
-  MakeClipCurrent(-1);
+  CloseCurrentClip();
   if (disp_clicked) SetAllMapDisplay(false);
   const int line = showers_->SelectedLine();
   if (line >= 0 && line < showers_->line_count()) {
@@ -392,9 +399,7 @@ void CPageGPlot::ShowerChosen(bool disp_clicked) {
 }
 
 void CPageGPlot::ExtraClassChosen(bool disp_clicked) {
-  CurrentClip().current_object = -1;
-  CurrentClip().object_selection = -1;
-  MakeClipCurrent(-1);
+  CloseCurrentClip();
   if (disp_clicked) SetAllMapDisplay(false);
   const int line = extra_classes_->SelectedLine();
   if (line >= 0 && line < extra_classes_->line_count()) {

@@ -217,6 +217,16 @@ class TestPagePlot : public QObject {
     Page().OnPageMessage(kMsgPlotShowerSelected, 0, showers.SelectedLine());
     QCOMPARE(ObjectMarks(), (std::vector<std::vector<int>>{{0}, {0, 0}, {0, 0}}));
     QCOMPARE(ClipMarks(), (std::vector<int>{0, 0, 0}));
+
+    // Switched on by "all disp" (1023) leads switched on through a shower
+    // (1): PER off and on again puts its clip last.
+    Page().Command(kCmdAllDisp);
+    for (int i = 0; i < 2; ++i) {
+      showers.SelectLine(showers.lines().LineOf(kPer));
+      Page().OnPageMessage(kMsgPlotShowerSelected, 0, showers.SelectedLine());
+    }
+    QCOMPARE(ClipMarks(), (std::vector<int>{kMapAllOn, 1, kMapAllOn}));
+    QCOMPARE(Page().clip_list()->lines().RowAt(2), clips_[1]);
     QVERIFY(ui_.messages().empty());
   }
 

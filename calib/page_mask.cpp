@@ -13,6 +13,7 @@
 
 #include "analysis/analysis_context.h"
 #include "analysis/detector.h"
+#include "analysis/view_picture.h"
 #include "astro/sky_coordinates.h"
 #include "app/settings.h"
 #include "base/error.h"
@@ -348,6 +349,7 @@ void CPageMask::Reload() {
   const CameraProfile& p = CurrentProfile();
   loaded_row_ = c.row;
   show_result_ = false;
+  show_still_ = false;
   selected_star_ = -1;
   // Whatever the last clip left is cleared first: a mask that cannot be
   // read leaves an empty picture, never the previous clip's.
@@ -425,6 +427,7 @@ void CPageMask::Edited() {
   }
   if (CUDlg* window = MainWindow()) window->NotifyClipRowChanged(row);
   show_result_ = false;
+  show_still_ = false;
   Redraw();
 }
 
@@ -518,7 +521,11 @@ void CPageMask::Command(int id) {
       s.m_shape = id == kCmdQuickMask ? 2 : 1;
       s.m_clr = 0;
       Rearm();
-      break;
+      Edited();
+      // The still to paint the detection area on.
+      show_still_ = true;
+      Redraw();
+      return;
     case kCmdAutoLink: AutoLink(); return;
     case kCmdRelink:
       RelinkOutliers(StarMap(), CurrentProfile(), MainContext().stars);
@@ -726,11 +733,86 @@ void CPageMask::OnAnalysisResult(const ResultPicture& picture) {
   Redraw();
 }
 
+namespace {
+
+bool ClipAnalysed(int row) {
+  return row >= 0 && (Tables().clip.Int(row, clip::kMT) & KindBit(kKindResult)) != 0;
+}
+
+// The position of `object` in its clip's object chain, -1 when it is none
+// of the clip's.
+int TrackOfObject(int clip_row, int object) {
+  const Table& clips = Tables().clip;
+  const Table& objects = Tables().obj;
+  if (object < 0 || clip_row < 0 || !clips.Exists(clip_row)) return -1;
+  int k = 0;
+  for (int o = clips.Int(clip_row, clip::kOline); o >= 0 && k < objects.count();
+       o = objects.Int(o, obj::kOlinenext), ++k) {
+    if (o == object) return k;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void CPageMask::ComposeStill() {
+  const CurrentClipState& c = CurrentClip();
+  const Settings& s = AppSettings();
+  ViewPictureSource source;
+  source.width = mask_.width;
+  source.height = mask_.height;
+  if (c.still.width == mask_.width && c.still.height == mask_.height) {
+    source.picture = c.still.pixels.subspan(0, mask_bytes_.size());
+  }
+  source.still = &c.still;
+  source.mask = &c.mask;
+  source.analysed = ClipAnalysed(c.row);
+  const Table& objects = Tables().obj;
+  if (c.current_object >= 0 && objects.Exists(c.current_object)) {
+    ViewTrail trail;
+    trail.x1 = objects.Float(c.current_object, obj::kX1);
+    trail.y1 = objects.Float(c.current_object, obj::kY1);
+    trail.x2 = objects.Float(c.current_object, obj::kX2);
+    trail.y2 = objects.Float(c.current_object, obj::kY2);
+    trail.object_class = std::string(objects.Text(c.current_object, obj::kClass));
+    source.trail = trail;
+  }
+  // Only the View page's "Hit" overlay: the marked pixels and the trail.
+  ViewSwitches switches;
+  switches.hit = s.v_hmark != 0;
+  ComposeViewPicture(source, switches, display_);
+}
+
+// The detections of context 0's run of this clip: all of them, or with an
+// object selected only those of its track, a fitted sample in red.
+void CPageMask::DrawDetections(DisplayPicture& picture) const {
+  const AnalysisContext& c = MainContext();
+  const int row = CurrentClip().row;
+  if (!c.detections || c.clip_row != row || !ClipAnalysed(row)) return;
+  const int object = CurrentClip().current_object;
+  const int track = TrackOfObject(row, object);
+  if (object >= 0 && track < 0) return;
+  for (int field = 0; field < kMaxFields; ++field) {
+    const int count =
+        std::min(c.detection_count[static_cast<std::size_t>(field)], kDetectionsPerField);
+    for (int n = 0; n < count; ++n) {
+      const Detection& d = c.detections[std::size_t(field) * kDetectionsPerField + n];
+      if (track >= 0 && d.object != track) continue;
+      DrawDetectionMark(picture, d.x, d.y, d.pass ? d.object : -1);
+    }
+  }
+}
+
 void CPageMask::Redraw() {
   if (!view_) return;
   if (show_result_ && result_.clip_row == CurrentClip().row) {
     display_ = result_.bgr;
     view_->Show(display_, result_.width, result_.height);
+    return;
+  }
+  if (show_still_ && mask_.width > 0 && mask_.height > 0) {
+    ComposeStill();
+    view_->Show(display_, mask_.width, mask_.height);
     return;
   }
   if (mask_.width <= 0 || mask_.height <= 0) {
@@ -744,6 +826,7 @@ void CPageMask::Redraw() {
   DisplayPicture picture{display_, mask_.width, mask_.height};
   AnalysisContext& c = MainContext();
   CameraProfile& p = CurrentProfile();
+  DrawDetections(picture);
   // The selected object's trail.
   const int object = CurrentClip().current_object;
   if (object >= 0 && Tables().obj.Exists(object)) {

@@ -91,6 +91,8 @@ class CPageMask final : public CPage {
   void AutoLink();
   void LinkClick(bool left);
   void PlaceView();
+  void ComposeStill();
+  void DrawDetections(DisplayPicture& picture) const;
 
   CMaskView* view_ = nullptr;
   QLabel* status_ = nullptr;
@@ -102,6 +104,9 @@ class CPageMask final : public CPage {
   int loaded_row_ = -2;
   ResultPicture result_;
   bool show_result_ = false;
+  // "qm": the clip's still (with the View page's "Hit" overlay) is shown
+  // until the next edit or clip change.
+  bool show_still_ = false;
   bool pressed_ = false;
   bool press_left_ = true;
   QPoint press_{};

@@ -68,6 +68,18 @@ int Analyse(int row) {
   return detected;
 }
 
+// Pixels of the picture in the detection marks' colours (blue, green,
+// red): yellow for a detection, red for a fitted sample.
+int DetectionMarkPixels(const std::vector<std::uint8_t>& bgr) {
+  int n = 0;
+  for (std::size_t i = 0; i + 2 < bgr.size(); i += 3) {
+    const bool yellow = bgr[i] == 0 && bgr[i + 1] == 255 && bgr[i + 2] == 255;
+    const bool red = bgr[i] == 80 && bgr[i + 1] == 80 && bgr[i + 2] == 255;
+    n += yellow || red;
+  }
+  return n;
+}
+
 fs::path EditedMaskOf(int row) {
   const Table& clips = Tables().clip;
   return EditedMaskPath(std::string(clips.Text(row, clip::kDirectory)),
@@ -153,7 +165,9 @@ class TestPageMask : public QObject {
     StartupOptions options;
     options.home = home.path();
     bool checked = false;
+    ScriptedUi ui;
     RunApplication(options, [&] {
+      ScopedUi scoped(ui);
       [&] {
         ReadClipDirectories();
         Table& clips = Tables().clip;
@@ -194,6 +208,47 @@ class TestPageMask : public QObject {
         QVERIFY(!fs::exists(edited));
         QCOMPARE(clips.Text(row, clip::kMedia).substr(3, 1), std::string_view(" "));
         QCOMPARE(Analyse(row), before);
+
+        // The page's own picture marks the run's detections of the selected
+        // object over the mask colours.
+        MakeClipCurrent(row);
+        page.Redraw();
+        QVERIFY(DetectionMarkPixels(page.display()) > 0);
+
+        // "qm" (Ctrl held: the mask is kept) shows the still; with the View
+        // page's "Hit" on, the mask's marked pixels are lit blue and green.
+        ui.SetKeys(KeyState{true, false, false});
+        for (const int hit : {1, 0}) {
+          AppSettings().v_hmark = hit;
+          page.Command(kCmdQuickMask);
+          QCOMPARE(AppSettings().m_shape, 2);
+          const ImageBuffer& still = CurrentClip().still;
+          const MaskPicture& m = page.mask();
+          const std::vector<std::uint8_t>& shown = page.display();
+          QCOMPARE(shown.size(), std::size_t(m.width) * m.height * 3);
+          int marked = 0, lit = 0, same = 0, plain = 0, marked_same = 0;
+          for (std::size_t i = 0; i < shown.size(); i += 3) {
+            if (m.bgr[i + 2] != 0) {
+              ++marked;
+              // Lit, unless the trail line drawn after it runs there.
+              const bool trail = shown[i] == 0 && shown[i + 1] == 0;
+              lit += trail || (shown[i] == 255 && shown[i + 1] == 255);
+              marked_same += shown[i] == still.pixels[i] && shown[i + 1] == still.pixels[i + 1];
+            } else {
+              ++plain;
+              same += shown[i] == still.pixels[i] && shown[i + 1] == still.pixels[i + 1] &&
+                      shown[i + 2] == still.pixels[i + 2];
+            }
+          }
+          QVERIFY(marked > 0);
+          // Without "Hit" they, too, are the still.
+          QCOMPARE(hit ? lit : marked_same, marked);
+          // Away from the trail line the picture is the still.
+          QVERIFY2(same > plain - 2 * m.width, qPrintable(QString::number(plain - same)));
+        }
+        ui.SetKeys(KeyState{});
+        AppSettings().v_hmark = 1;
+        page.Command(kCmdResetMask);
 
         // The second clip's mask picture is broken: its mask is cleared.
         const fs::path broken = ClipFilePath(other, kKindMaskM);

@@ -300,8 +300,10 @@ void CPageTmap::Redraw() {
 }
 
 std::pair<double, double> CPageTmap::ChartPoint(QPoint at) const {
-  const double x = at.x() / scale().horizontal - 0.5;
-  const double y = (chart_height_ - 1 - at.y()) / scale().vertical - 0.5;
+  // The chart maps both axes with the vertical scale.
+  const double unit = scale().vertical > 0 ? scale().vertical : 1.0;
+  const double x = at.x() / unit - 0.5;
+  const double y = (chart_height_ - 1 - at.y()) / unit - 0.5;
   return {x, y};
 }
 

@@ -309,8 +309,11 @@ void DrawShowers(Chart& chart, const ChartProjection& pr, const TrailMapInput& i
 }  // namespace
 
 ChartProjection::ChartProjection(const ChartFrame& frame) : frame_(frame) {
-  frame_.horizontal = frame.horizontal > 0 ? frame.horizontal : 1.0;
+  // One scale on both axes: a screen whose font is wider or narrower than
+  // the reference one would otherwise stretch the chart, and the radiants'
+  // circles would come out as ellipses. The height decides, as it decides k.
   frame_.vertical = frame.vertical > 0 ? frame.vertical : 1.0;
+  frame_.horizontal = frame_.vertical;
   dec0_ = frame.dec > 89.9 ? 90.0 : frame.dec < -89.9 ? -90.0 : frame.dec;
   width_units_ = std::trunc((frame.width - 0.5) / frame_.horizontal - 0.5);
   height_units_ = std::trunc((frame.height - 0.5) / frame_.vertical - 0.5);

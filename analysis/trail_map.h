@@ -30,7 +30,9 @@ namespace mr4 {
 struct ChartFrame {
   int width = 0;   // [px]
   int height = 0;  // [px]
-  double horizontal = 1.0;  // layout scales [px per unit]
+  // Layout scales [px per unit]; the chart maps both axes with the
+  // vertical one, so that it is not stretched.
+  double horizontal = 1.0;
   double vertical = 1.0;
   double ra = 120.0;  // centre [deg]
   double dec = 30.0;

@@ -88,6 +88,16 @@ TEST(TrailMapProjection, LargerLayoutScalesKeepTheSameSky) {
   EXPECT_EQ(pr.PixelX(pr.centre_x()), 401);
 }
 
+TEST(TrailMapProjection, UnequalLayoutScalesDoNotStretchTheChart) {
+  // A font 1.5 times wider than the reference against 1.0 in height: the
+  // points 20 deg east and 20 deg north of the centre stay as far from it.
+  const ChartProjection pr(ChartFrame{900, 601, 1.5, 1.0, 0, 0, 0, 90});
+  const int cx = pr.PixelX(pr.centre_x()), cy = pr.PixelY(pr.centre_y());
+  const ChartProjection::Point east = pr.SkyToChart(20, 0), north = pr.SkyToChart(0, 20);
+  EXPECT_EQ(cx - pr.PixelX(east.x), pr.PixelY(north.y) - cy);
+  EXPECT_GT(cx - pr.PixelX(east.x), 100);
+}
+
 TEST(TrailMapChart, StarsAndRadiantAtTheirPixels) {
   StarCatalogue stars;
   // V 2.0 colour 0: m 2.0, size 3; V 4.0 B-V -1.0 at bvf -0.3: m 4.3 size 1;

@@ -30,6 +30,7 @@
 #include "calib/page_smap.h"
 #include "calib/profile_file.h"
 #include "calib/profile_fit.h"
+#include "calib/profile_trials.h"
 #include "calib/star_catalogue.h"
 #include "calib/star_match.h"
 #include "clips/clip_file_ops.h"
@@ -38,6 +39,8 @@
 #include "clips/current_clip.h"
 #include "platform/message_queue.h"
 #include "platform/ui.h"
+#include "reports/export_files.h"
+#include "reports/meteor_csv.h"
 #include "tables/table_catalogue.h"
 #include "tables/ud_edit.h"
 #include "tables/ulist.h"
@@ -294,6 +297,8 @@ void CPageProfile::OnInitPage() {
     AddButton(b.id, b.caption, x, kRowButtons1, b.width);
     x += b.width + 2;
   }
+  // "Tune dlo" exists but is not shown; Command(kCmdTuneDlo) runs it.
+  AddButton(kCmdTuneDlo, "Tune dlo", x, kRowButtons1, 40)->hide();
   const ButtonSpec second[] = {
       {kCmdAnalyze, "analyze", 44},
       {kCmdDeleteProfileObject, "delete an obj", 62},
@@ -459,6 +464,7 @@ void CPageProfile::Command(int id) {
     case kCmdClick1: ArmViewClick(1); return;
     case kCmdClick2: ArmViewClick(2); return;
     case kCmdModifyHeights: ModifyHeights(); return;
+    case kCmdTuneDlo: TuneDlo(); return;
     default: return;
   }
 }
@@ -596,10 +602,57 @@ void CPageProfile::Analyze() {
   const int row = CurrentClip().row;
   CUDlg* window = MainWindow();
   if (row < 0 || !window) return;
+  if (CurrentUi().Keys().ctrl) {
+    PointingGrid();
+    return;
+  }
+  AnalyzeOnce();
+  window->NotifyClipRowChanged(row);
+  MakeClipCurrent(row);
+  Refresh();
+}
+
+bool CPageProfile::AnalyzeOnce() {
+  const int row = CurrentClip().row;
+  CUDlg* window = MainWindow();
+  if (row < 0 || !window) return false;
   // The analysis takes the clip row's profile: the one shown here, adjusted
   // or edited, is put there first.
   StoreProfileToRecord(CurrentProfile(), Tables().clip, row);
-  RunSequentialAnalysisDialog(*window, row);
+  return RunSequentialAnalysisDialog(*window, row) == kAnalysisOk;
+}
+
+void CPageProfile::PointingGrid() {
+  const int row = CurrentClip().row;
+  CUDlg* window = MainWindow();
+  if (row < 0 || !window) return;
+  char text[96];
+  std::snprintf(text, sizeof text, kPointingGridFormat, kPointingGridStep, kPointingGridStep,
+                kPointingGridStep);
+  CurrentUi().Status(text);
+  CameraProfile& p = CurrentProfile();
+  TryPointingGrid(p, [&](int n) {
+    AnalyzeOnce();
+    MeteorCsvOptions options;
+    options.number = n;
+    const ProcessTables& tables = Tables();
+    ExportMeteorCsv(tables.clip, tables.obj, {p.p_lid, p.p_sid}, ExportFolder(AppSettings()),
+                    options, App().scrambler);
+  });
+  // The row keeps the pointing it had, not the last trial's.
+  StoreProfileToRecord(p, Tables().clip, row);
+  window->NotifyClipRowChanged(row);
+  MakeClipCurrent(row);
+  Refresh();
+}
+
+void CPageProfile::TuneDlo() {
+  const int row = CurrentClip().row;
+  CUDlg* window = MainWindow();
+  if (row < 0 || !window) return;
+  TuneDetectionLevel(
+      CurrentProfile(), [this] { return AnalyzeOnce(); },
+      [row] { return DetectionLevelScore(Tables().clip, Tables().obj, row); });
   window->NotifyClipRowChanged(row);
   MakeClipCurrent(row);
   Refresh();

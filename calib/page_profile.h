@@ -68,6 +68,7 @@ enum ProfileCommand : int {
   kCmdClick1,
   kCmdClick2,
   kCmdModifyHeights,
+  kCmdTuneDlo,
 };
 
 inline constexpr char kNoLinkForAdjusting[] = "Please make m-s link before adjusting";
@@ -122,6 +123,11 @@ class CPageProfile final : public CPage {
   void CalibrateMagnitude(bool show);
   void AutoCalibrate();
   void Analyze();
+  // One analysis of the clip with the profile shown; false when it did not
+  // run.
+  bool AnalyzeOnce();
+  void PointingGrid();
+  void TuneDlo();
   void DeleteObject();
   void DeleteClip();
   void PostClipSelected();

@@ -4,12 +4,14 @@
 // Profile/Analyze page and a click on the meteor's start, "click2" and a
 // click on its end, "save A"; the result file read back holds the clicked
 // places. Also: the buttons without a selected object, arming while the
-// View page is behind the Mask Editor, and "mod h".
+// View page is behind the Mask Editor, and "mod h". Then "analyze" with
+// Ctrl (the pointing grid and its 27 numbered summaries) and "Tune dlo".
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -26,6 +28,7 @@
 #include "calib/height_dlg.h"
 #include "calib/page_profile.h"
 #include "calib/page_smap.h"
+#include "calib/profile_trials.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
 #include "platform/qt_message_queue.h"
@@ -246,6 +249,42 @@ class TestObjectEndClicks : public QObject {
         QVERIFY(dialog_seen);
         QCOMPARE(objects.Float(object, obj::kH1), 95.0f);
         QVERIFY(std::abs(ObjectAttribute(ReadWhole(result), "h1") - 95.0) < 0.01);
+
+        // "analyze" with Ctrl: 27 runs with the pointing moved, each
+        // followed by a numbered summary; the pointing shown comes back.
+        const fs::path out = home.path() / "out";
+        fs::create_directories(out);
+        AppSettings().outdir = out.string();
+        CameraProfile& shown = CurrentProfile();
+        const float az = shown.p_az, ev = shown.p_ev, rot = shown.p_rot;
+        ui.SetKeys(KeyState{true, false, false});
+        Press(*profile, kCmdAnalyze);
+        ui.SetKeys(KeyState{});
+        std::vector<int> numbers;
+        for (const auto& entry : fs::directory_iterator(out)) {
+          const std::string name = entry.path().filename().string();
+          const std::size_t last = name.rfind('_');
+          if (name.rfind('M', 0) == 0 && last != std::string::npos && name.ends_with(".csv")) {
+            numbers.push_back(std::atoi(name.c_str() + last + 1));
+          }
+        }
+        std::sort(numbers.begin(), numbers.end());
+        QCOMPARE(numbers.size(), std::size_t{27});
+        QCOMPARE(numbers.front(), 1);
+        QCOMPARE(numbers.back(), 27);
+        QCOMPARE(shown.p_az, az);
+        QCOMPARE(shown.p_ev, ev);
+        QCOMPARE(shown.p_rot, rot);
+
+        // "Tune dlo" (a hidden button) keeps a level within 5 of the old
+        // one at which the meteor is measured, and the clip is analysed
+        // with it.
+        QVERIFY(profile->findChild<QPushButton*>(QString::number(kCmdTuneDlo))->isHidden());
+        const int dlo = shown.p_u4_dloffset;
+        profile->Command(kCmdTuneDlo);
+        QVERIFY(std::abs(shown.p_u4_dloffset - dlo) <= 5);
+        QVERIFY(DetectionLevelScore(clips, objects, row) < 99.0);
+        QCOMPARE(clips.Int(row, clip::kDlo), shown.p_u4_dloffset);
         finished = true;
       }();
       ReplayThread().PostCommand(kReplayClose);

@@ -393,6 +393,61 @@ bool DeleteObjectOfClip(AnalysisContext& c, int clip_row, int object_row) {
   return RewriteResultFile(c, clip_row);
 }
 
+int AddManualObject(AnalysisContext& c, int clip_row) {
+  Table& clips = Tables().clip;
+  Table& objects = Tables().obj;
+  if (clip_row < 0 || !clips.Exists(clip_row)) return -1;
+  EnsureClipTrail(c, clip_row);
+  int row = -1;
+  int position = 0;
+  {
+    std::lock_guard lock(objects.lock());
+    int last = -1;
+    for (int o = clips.Int(clip_row, clip::kOline); o >= 0; o = objects.Int(o, obj::kOlinenext)) {
+      if (++position > objects.count()) FatalError("oline link broken");
+      last = o;
+    }
+    if (position > kMaxObjectsForManual) return -1;
+    row = objects.AppendRow();
+    objects.SetInt(row, obj::kCline, clip_row);
+    objects.SetInt(row, obj::kOlinenext, -1);
+    objects.SetInt(row, obj::kDisp, 1);
+    objects.SetText(row, obj::kClass, "__none");
+    objects.SetInt(row, obj::kManual, 1);
+    objects.SetInt(row, obj::kSN, -1);
+    for (int column : {obj::kRaP, obj::kDcP, obj::kX1, obj::kY1, obj::kX2, obj::kY2, obj::kAz1,
+                       obj::kEv1, obj::kAz2, obj::kEv2, obj::kRa1, obj::kDc1, obj::kAv1,
+                       obj::kRa2, obj::kDc2, obj::kAv2, obj::kRam, obj::kDcm, obj::kAvm,
+                       obj::kVo}) {
+      objects.SetFloat(row, column, -1.0f);
+    }
+    for (int column : {obj::kLng1, obj::kLat1, obj::kLng2, obj::kLat2}) {
+      objects.SetFloat(row, column, -999.0f);
+    }
+    if (last < 0)
+      clips.SetInt(clip_row, clip::kOline, row);
+    else
+      objects.SetInt(last, obj::kOlinenext, row);
+  }
+  // The store holds one track per object: tracks beyond the chain belong to
+  // no object and are never written, so the new object's place is cleared
+  // of them and given an empty track.
+  if (c.tracks && c.track_clip_row == clip_row && position < kTrackSlots) {
+    for (int t = position; t < c.track_count; ++t) {
+      const Track& orphan = c.tracks[t];
+      for (int i = 0; i < orphan.sample_count; ++i) c.Sample(orphan.samples[i]).object = -1;
+    }
+    for (int t = std::min(c.track_count, position); t <= position; ++t) {
+      c.tracks[t].sample_count = 0;
+      c.tracks[t].passed_count = 0;
+    }
+    c.track_count = position + 1;
+  }
+  clips.SetInt(clip_row, clip::kO, position + 1);
+  if (c.clip_row == clip_row) c.current_object = row;
+  return row;
+}
+
 void DeleteClipObjects(AnalysisContext& c) {
   Table& clips = Tables().clip;
   Table& objects = Tables().obj;

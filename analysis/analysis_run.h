@@ -64,6 +64,17 @@ void DeleteClipObjects(AnalysisContext& c);
 // file. False when the file
 // could not be rewritten (said); the rows are changed all the same.
 bool DeleteObjectOfClip(AnalysisContext& c, int clip_row, int object_row);
+// "add an obj": an empty manual object of class "__none" at the end of clip
+// row `clip_row`'s chain (positions, trajectory and velocities -1, ground
+// longitudes and latitudes -999), the clip's current object. It goes last
+// so that no other object changes its place: the k-th object keeps the
+// k-th track of the result file. The context's store is made to hold the
+// clip's trail and gets an empty track at the new object's place, so the
+// object is written without samples and reads back with an empty trail.
+// -1, and nothing changed, when the clip already has more than
+// kMaxObjectsForManual objects ("too many obj" for the page to say).
+inline constexpr int kMaxObjectsForManual = 199;
+int AddManualObject(AnalysisContext& c, int clip_row);
 // One frame of either frame loop, `frame` counted from 0: the background
 // phase (frames 1 to 14), the frames outside the detection window, or the
 // detection phase with its field or two fields; then the luminance buffers

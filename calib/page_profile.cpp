@@ -314,6 +314,7 @@ void CPageProfile::OnInitPage() {
       {kCmdClick1, "click1", 34},
       {kCmdClick2, "click2", 34},
       {kCmdModifyHeights, "mod h", 32},
+      {kCmdAddProfileObject, "add an obj", 52},
   };
   x = 1;
   for (const ButtonSpec& b : third) {
@@ -465,6 +466,7 @@ void CPageProfile::Command(int id) {
     case kCmdClick2: ArmViewClick(2); return;
     case kCmdModifyHeights: ModifyHeights(); return;
     case kCmdTuneDlo: TuneDlo(); return;
+    case kCmdAddProfileObject: AddObject(); return;
     default: return;
   }
 }
@@ -656,6 +658,20 @@ void CPageProfile::TuneDlo() {
   window->NotifyClipRowChanged(row);
   MakeClipCurrent(row);
   Refresh();
+}
+
+void CPageProfile::AddObject() {
+  const int clip_row = CurrentClip().row;
+  if (clip_row < 0) return;
+  const int object_row = AddManualObject(MainContext(), clip_row);
+  if (object_row < 0) {
+    CurrentUi().Message("", kTooManyObjects, MessageIcon::kWarning);
+    return;
+  }
+  if (CUDlg* window = MainWindow()) window->NotifyClipRowChanged(clip_row);
+  CurrentClip().current_object = object_row;
+  objects_->RebuildLines(obj::kDisp, 0);
+  objects_->SelectLine(objects_->line_count() - 1);
 }
 
 void CPageProfile::DeleteObject() {

@@ -69,10 +69,12 @@ enum ProfileCommand : int {
   kCmdClick2,
   kCmdModifyHeights,
   kCmdTuneDlo,
+  kCmdAddProfileObject,
 };
 
 inline constexpr char kNoLinkForAdjusting[] = "Please make m-s link before adjusting";
 inline constexpr char kSelectAnObject[] = "please select a object";
+inline constexpr char kTooManyObjects[] = "too many obj";
 inline constexpr char kProfileAdjustTitle[] = "profile adjust running";
 
 class CPageProfile final : public CPage {
@@ -128,6 +130,7 @@ class CPageProfile final : public CPage {
   bool AnalyzeOnce();
   void PointingGrid();
   void TuneDlo();
+  void AddObject();
   void DeleteObject();
   void DeleteClip();
   void PostClipSelected();

@@ -627,6 +627,65 @@ TEST_F(ResultFileTest, DeletingAnObjectTakesItsTrackWithIt) {
   EXPECT_EQ(c_->Sample(c_->tracks[0].samples[0]).object, 0);
 }
 
+// A manual object goes to the end of the chain with an empty track: the
+// objects before it keep their trails in the file and when read back, and
+// another object added after a reading does not take a trail either.
+TEST_F(ResultFileTest, ManualObjectKeepsTheOtherObjectsTrails) {
+  Table& clips = Tables().clip;
+  Table& objects = Tables().obj;
+  const int row = NewClip(dir_.path(), "Mm");
+  AddObject(row, 10, 10, "spo");
+  AddObject(row, 20, 20, "PER");
+  StartRun(*c_, row);
+  for (int field : {10, 20, 30}) {  // the third track belongs to no object
+    AddTrack(*c_, {{field, 9, 0, 10.0, 1, 2, 3, 4, 0, 1, 7.0, 8.0, 3, 1.0}});
+  }
+  ASSERT_TRUE(WriteResultFile(*c_));  // the run's file
+  const int manual = AddManualObject(*c_, row);
+  ASSERT_GE(manual, 0);
+  EXPECT_EQ(objects.Text(manual, obj::kClass), "__none");
+  EXPECT_EQ(objects.Int(manual, obj::kManual), 1);
+  EXPECT_EQ(objects.Float(manual, obj::kX1), -1.0f);
+  EXPECT_EQ(objects.Float(manual, obj::kAv1), -1.0f);
+  EXPECT_EQ(objects.Float(manual, obj::kLat2), -999.0f);
+  EXPECT_EQ(clips.Int(row, clip::kO), 3);
+  EXPECT_EQ(c_->current_object, manual);
+  ASSERT_EQ(c_->track_count, 3);
+  EXPECT_EQ(c_->tracks[2].sample_count, 0);
+  ASSERT_TRUE(WriteResultFile(*c_));
+  const std::string file = ReadFileBytes(dir_ / "MmA.XML");
+  EXPECT_NE(file.find("fno=\" 10\""), std::string::npos);
+  EXPECT_NE(file.find("fno=\" 20\""), std::string::npos);
+  EXPECT_EQ(file.find("fno=\" 30\""), std::string::npos);
+  // Three objects, two trails, the last object without one.
+  const std::size_t last_object = file.rfind("<mr2_object\r\n");
+  ASSERT_NE(last_object, std::string::npos);
+  EXPECT_NE(file.find("class=\"__none\"", last_object), std::string::npos);
+  EXPECT_EQ(file.find("<mr2_objpath>", last_object), std::string::npos);
+
+  // Read back into a fresh store, and a second manual object after that.
+  auto c = NewContext();
+  ASSERT_TRUE(ReadResultTrail(*c, row));
+  ASSERT_EQ(c->track_count, 3);
+  EXPECT_EQ(c->Sample(c->tracks[1].samples[0]).field, 20);
+  EXPECT_EQ(c->tracks[2].sample_count, 0);
+  ASSERT_GE(AddManualObject(*c, row), 0);
+  EXPECT_EQ(c->track_count, 4);
+  EXPECT_EQ(c->tracks[3].sample_count, 0);
+  EXPECT_EQ(c->Sample(c->tracks[0].samples[0]).field, 10);
+}
+
+TEST_F(ResultFileTest, ManualObjectsEndAtTwoHundred) {
+  const int row = NewClip(dir_.path(), "Mn");
+  StartRun(*c_, row);
+  for (int i = 0; i < 200; ++i) ASSERT_GE(AddManualObject(*c_, row), 0) << i;
+  const int objects = Tables().obj.count();
+  EXPECT_EQ(AddManualObject(*c_, row), -1);
+  EXPECT_EQ(Tables().obj.count(), objects);
+  EXPECT_EQ(Tables().clip.Int(row, clip::kO), 200);
+  EXPECT_EQ(c_->track_count, 200);
+}
+
 TEST_F(ResultFileTest, DeletingAnObjectOutsideTheChainIsFatal) {
   const int row = NewClip(dir_.path(), "Me");
   AddObject(row, 10, 10, "spo");

@@ -5,7 +5,8 @@
 // click on its end, "save A"; the result file read back holds the clicked
 // places. Also: the buttons without a selected object, arming while the
 // View page is behind the Mask Editor, and "mod h". Then "analyze" with
-// Ctrl (the pointing grid and its 27 numbered summaries) and "Tune dlo".
+// Ctrl (the pointing grid and its 27 numbered summaries), "Tune dlo" and
+// "add an obj".
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -285,6 +286,17 @@ class TestObjectEndClicks : public QObject {
         QVERIFY(std::abs(shown.p_u4_dloffset - dlo) <= 5);
         QVERIFY(DetectionLevelScore(clips, objects, row) < 99.0);
         QCOMPARE(clips.Int(row, clip::kDlo), shown.p_u4_dloffset);
+
+        // "add an obj": an empty manual object after the meteor, selected.
+        const int meteor = clips.Int(row, clip::kOline);
+        const int count = clips.Int(row, clip::kO);
+        Press(*profile, kCmdAddProfileObject);
+        QCOMPARE(clips.Int(row, clip::kO), count + 1);
+        QCOMPARE(clips.Int(row, clip::kOline), meteor);
+        const int added = profile->object_list()->SelectedRow();
+        QVERIFY(added >= 0 && added != meteor);
+        QCOMPARE(objects.Text(added, obj::kClass), std::string_view("__none"));
+        QCOMPARE(objects.Int(added, obj::kOlinenext), -1);
         finished = true;
       }();
       ReplayThread().PostCommand(kReplayClose);

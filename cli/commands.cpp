@@ -278,6 +278,17 @@ const Command kCommands[] = {
      "in these files. The question is answered by --yes. Ends with a new scan\n"
      "and one summary line; exits 2 when a file could not be changed.\n",
      RunTimeAdjust},
+    {"groundmap", "make a ground-map base map (DAT) from the shipped land polygons",
+     "usage: mr4 groundmap --center LNG,LAT --half-field DEG --size WxH\n"
+     "         --out FILE.DAT [--land FILE]\n"
+     "\n"
+     "Rasterises the land polygons (default: land/land-50m.txt of the shipped\n"
+     "data) in the gnomonic projection about LNG,LAT [deg], DEG being the\n"
+     "angle from the centre to the left or right edge, and writes a W x H\n"
+     "base map (land 1, sea 0) to FILE.DAT. The centre and field are stored\n"
+     "to 1/10000 degree. Prints the file, its size and its land pixels.\n"
+     "Exits 2 on a bad option or a file that cannot be read or written.\n",
+     RunGroundMap, false},
     {"peak-hold", "write the peak-hold picture of a clip's video",
      "usage: mr4 [--home DIR] [--yes] peak-hold CLIP [--interval N] [--out FILE]\n"
      "\n"

@@ -55,6 +55,7 @@ int RunInit(const CommandContext&, std::span<const std::string>);
 int RunSettings(const CommandContext&, std::span<const std::string>);
 int RunTable(const CommandContext&, std::span<const std::string>);
 int RunSky(const CommandContext&, std::span<const std::string>);
+int RunGroundMap(const CommandContext&, std::span<const std::string>);
 int RunDirs(const CommandContext&, std::span<const std::string>);
 int RunScan(const CommandContext&, std::span<const std::string>);
 int RunProfile(const CommandContext&, std::span<const std::string>);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 
 namespace mr4 {
 namespace {
@@ -38,28 +39,25 @@ Local ToLocal(const Frame& frame, double lon, double lat) {
   return {Dot(v, frame.east), Dot(v, frame.north), Dot(v, frame.centre)};
 }
 
-// Points nearer the horizon than this (the cosine of their distance from the
-// centre) are cut away; they would lie hundreds of map widths outside.
-constexpr double kHorizonCut = 1e-3;
-
-// The ring cut to the hemisphere u >= kHorizonCut. Cutting a great-circle
-// arc linearly in space keeps it on its plane through the Earth's centre,
-// so the cut points still lie on the projected edge.
-std::vector<Local> CutAtHorizon(const std::vector<Local>& ring) {
-  std::vector<Local> out;
-  const std::size_t n = ring.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const Local& a = ring[i];
-    const Local& b = ring[(i + 1) % n];
-    const bool a_in = a.u >= kHorizonCut;
-    const bool b_in = b.u >= kHorizonCut;
-    if (a_in) out.push_back(a);
-    if (a_in != b_in) {
-      const double t = (kHorizonCut - a.u) / (b.u - a.u);
-      out.push_back({a.e + t * (b.e - a.e), a.n + t * (b.n - a.n), kHorizonCut});
+// Whether (lon, lat) lies inside the rings by the even-odd rule, their edges
+// taken as straight lines in longitude and latitude (the rings are cut at
+// 180 degrees, as the land polygons are).
+bool InsidePlanar(const std::vector<LandRing>& rings, double lon, double lat) {
+  while (lon >= 180.0) lon -= 360.0;
+  while (lon < -180.0) lon += 360.0;
+  bool inside = false;
+  for (const LandRing& ring : rings) {
+    const std::size_t n = ring.size();
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+      const SpherePoint& a = ring[i];
+      const SpherePoint& b = ring[j];
+      if ((a.lat > lat) != (b.lat > lat) &&
+          lon < a.lon + (lat - a.lat) * (b.lon - a.lon) / (b.lat - a.lat)) {
+        inside = !inside;
+      }
     }
   }
-  return out;
+  return inside;
 }
 
 bool ParseNumber(const char*& p, double* value) {
@@ -158,45 +156,71 @@ std::vector<std::uint8_t> RasteriseLand(const BaseMapGeometry& geometry,
 
   const Frame frame = MapFrame(geometry);
 
-  // Every edge's crossings with the rows' centre lines, row by row.
+  // Each row's centre line is, on the ground, the visible half of a great
+  // circle through the map's west and east horizon points. Walking it from
+  // the west point, every crossing of a ring's edge toggles between sea and
+  // land; the west point's own state starts the walk. Crossings on the far
+  // half of the circle (u <= 0) are not on the map and are left out.
   std::vector<std::vector<double>> crossings(static_cast<std::size_t>(h));
+  const auto add_crossing = [&](int r, double x) {
+    crossings[static_cast<std::size_t>(r)].push_back(x);
+  };
   std::vector<Local> local;
   for (const LandRing& ring : rings) {
     local.clear();
     for (const SpherePoint& p : ring) local.push_back(ToLocal(frame, p.lon, p.lat));
-    const std::vector<Local> cut = CutAtHorizon(local);
-    const std::size_t n = cut.size();
-    if (n < 3) continue;
-    // x = W/2 + k tan d sin a, y = H/2 - k tan d cos a.
-    std::vector<double> xs(n), ys(n);
+    const std::size_t n = local.size();
     for (std::size_t i = 0; i < n; ++i) {
-      xs[i] = w * 0.5 + k * cut[i].e / cut[i].u;
-      ys[i] = h * 0.5 - k * cut[i].n / cut[i].u;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::size_t j = (i + 1) % n;
-      double x1 = xs[i], y1 = ys[i], x2 = xs[j], y2 = ys[j];
-      if (y1 == y2) continue;
-      if (y1 > y2) {
-        std::swap(x1, x2);
-        std::swap(y1, y2);
+      const Local& a = local[i];
+      const Local& b = local[(i + 1) % n];
+      if (a.u <= 0.0 && b.u <= 0.0) continue;  // behind the horizon
+      if (a.u > 0.0 && b.u > 0.0) {
+        // Both ends on the map's side: a straight edge in the projection,
+        // x = W/2 + k tan d sin a, y = H/2 - k tan d cos a.
+        double x1 = w * 0.5 + k * a.e / a.u, y1 = h * 0.5 - k * a.n / a.u;
+        double x2 = w * 0.5 + k * b.e / b.u, y2 = h * 0.5 - k * b.n / b.u;
+        if (y1 == y2) continue;
+        if (y1 > y2) {
+          std::swap(x1, x2);
+          std::swap(y1, y2);
+        }
+        // Rows whose centre r + 0.5 lies in [y1, y2).
+        const double first = std::max(0.0, std::ceil(y1 - 0.5));
+        const double last = std::min(static_cast<double>(h - 1), std::ceil(y2 - 0.5) - 1.0);
+        if (first > last) continue;
+        const double slope = (x2 - x1) / (y2 - y1);
+        for (int r = static_cast<int>(first); r <= static_cast<int>(last); ++r) {
+          add_crossing(r, x1 + (r + 0.5 - y1) * slope);
+        }
+        continue;
       }
-      // Rows whose centre r + 0.5 lies in [y1, y2).
-      const double first = std::max(0.0, std::ceil(y1 - 0.5));
-      const double last = std::min(static_cast<double>(h - 1), std::ceil(y2 - 0.5) - 1.0);
-      if (first > last) continue;
-      const double slope = (x2 - x1) / (y2 - y1);
-      for (int r = static_cast<int>(first); r <= static_cast<int>(last); ++r) {
-        crossings[static_cast<std::size_t>(r)].push_back(x1 + (r + 0.5 - y1) * slope);
+      // An edge through the horizon: its crossing with each row's plane
+      // n = t u, found along the chord (which lies in the edge's great-circle
+      // plane and so projects onto the same line). f >= 0 is y <= row centre
+      // on the map's side, as above.
+      for (int r = 0; r < h; ++r) {
+        const double t = (h * 0.5 - (r + 0.5)) / k;
+        const double fa = a.n - t * a.u, fb = b.n - t * b.u;
+        if ((fa >= 0.0) == (fb >= 0.0)) continue;
+        const double s = fa / (fa - fb);
+        const double u = a.u + s * (b.u - a.u);
+        if (u <= 0.0) continue;
+        add_crossing(r, w * 0.5 + k * (a.e + s * (b.e - a.e)) / u);
       }
     }
   }
+  // The west horizon point lies on the equator, 90 degrees west of the
+  // centre.
+  const bool west_on_land = InsidePlanar(rings, geometry.lon0 - 90.0, 0.0);
 
-  // Even-odd: a pixel is land when its centre lies between an odd crossing
-  // and the next.
+  // A pixel is land when its centre lies between an odd crossing and the
+  // next.
   for (int r = 0; r < h; ++r) {
     std::vector<double>& xs = crossings[static_cast<std::size_t>(r)];
+    if (west_on_land) xs.push_back(-std::numeric_limits<double>::infinity());
     std::sort(xs.begin(), xs.end());
+    // Land that reaches the east horizon.
+    if (xs.size() % 2 != 0) xs.push_back(std::numeric_limits<double>::infinity());
     std::uint8_t* row = pixels.data() + static_cast<std::size_t>(r) * w;
     for (std::size_t i = 0; i + 1 < xs.size(); i += 2) {
       const double from = std::max(0.0, std::ceil(xs[i] - 0.5));

@@ -61,8 +61,8 @@ GroundMapProjection BaseMapProjection(const BaseMapGeometry& geometry);
 MapPoint ProjectOnBaseMap(const BaseMapGeometry& geometry, double lon, double lat);
 
 // width x height values, top row first: 1 where the centre of the pixel
-// lies on land, 0 (sea) elsewhere. Parts of rings 90 degrees or more from
-// the centre are cut away at the horizon.
+// lies on land, 0 (sea) elsewhere. Rings may reach past the horizon (90
+// degrees from the centre); edges are taken as arcs shorter than 90 degrees.
 std::vector<std::uint8_t> RasteriseLand(const BaseMapGeometry& geometry,
                                         const std::vector<LandRing>& rings);
 

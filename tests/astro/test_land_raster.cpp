@@ -204,24 +204,49 @@ TEST(LandRaster, TheCoastLiesWithinOnePixelOfThePolygon) {
   EXPECT_GT(land, 100);
 }
 
-TEST(LandRaster, RingsPastTheHorizonAreCutThere) {
-  // A band 5 degrees either side of the equator, from 150 W to 150 E, about
-  // the centre (0, 0): vertices beyond the horizon must not fold back onto
-  // the map.
+TEST(LandRaster, RingsPastTheHorizon) {
+  // Rings about the centre (0, 0) whose vertices reach far behind the
+  // horizon: only their visible edges and the state of the west horizon
+  // point decide the pixels, so nothing folds back onto the map.
   const BaseMapGeometry g{40, 40, 0.0, 0.0, 20.0};
-  LandRing band;
+  LandRing band;  // 5 degrees either side of the equator, 150 W to 150 E
   for (int lon = -150; lon <= 150; lon += 5) band.push_back({double(lon), 5.0});
   for (int lon = 150; lon >= -150; lon -= 5) band.push_back({double(lon), -5.0});
-  const std::vector<std::uint8_t> pixels = RasteriseLand(g, {band});
-  const GroundMapProjection proj = BaseMapProjection(g);
-  for (int y = 0; y < g.height; ++y) {
-    for (int x = 0; x < g.width; ++x) {
-      // Pixel centres, tested far enough from the coast.
-      const double k = proj.scale;
-      const SpherePoint p = PlanePoint((x + 0.5 - 20) / k, (20 - (y + 0.5)) / k);
-      if (std::fabs(std::fabs(p.lat) - 5.0) < 0.5) continue;
-      EXPECT_EQ(pixels[y * g.width + x], std::fabs(p.lat) < 5.0 ? 1 : 0) << x << "," << y;
+  // Everything south of 10 N, closed along 180 and the pole as the land
+  // polygons are: the ring leaves the map at the east horizon and comes
+  // back at the west one.
+  LandRing south;
+  for (int lon = -180; lon <= 180; lon += 5) south.push_back({double(lon), 10.0});
+  south.push_back({180.0, -90.0});
+  south.push_back({-180.0, -90.0});
+  LandRing north_sea = south;  // the same ring seen from the other side
+  for (SpherePoint& p : north_sea) p.lat = -p.lat;
+  struct Case {
+    const char* what;
+    LandRing ring;
+    bool (*land)(double lat);
+  };
+  const Case cases[] = {
+      {"band", band, [](double lat) { return std::fabs(lat) < 5.0; }},
+      {"south of 10 N", south, [](double lat) { return lat < 10.0; }},
+      {"north of 10 S", north_sea, [](double lat) { return lat > -10.0; }},
+  };
+  const double k = BaseMapProjection(g).scale;
+  for (const Case& c : cases) {
+    const std::vector<std::uint8_t> pixels = RasteriseLand(g, {c.ring});
+    int wrong = 0;
+    for (int y = 0; y < g.height; ++y) {
+      for (int x = 0; x < g.width; ++x) {
+        const SpherePoint p = PlanePoint((x + 0.5 - 20) / k, (20 - (y + 0.5)) / k);
+        // Pixels near the coast are not checked.
+        if (std::fabs(std::fabs(p.lat) - 5.0) < 0.5 ||
+            std::fabs(std::fabs(p.lat) - 10.0) < 0.5) {
+          continue;
+        }
+        wrong += pixels[y * g.width + x] != (c.land(p.lat) ? 1 : 0);
+      }
     }
+    EXPECT_EQ(wrong, 0) << c.what;
   }
 }
 

@@ -12,6 +12,7 @@
 #include "astro/ground_geometry.h"
 #include "astro/land_raster.h"
 #include "astro/sky_coordinates.h"
+#include "base/shipped_data.h"
 #include "tests/support/temp_files.h"
 
 namespace mr4 {
@@ -247,6 +248,31 @@ TEST(LandRaster, RingsPastTheHorizon) {
       }
     }
     EXPECT_EQ(wrong, 0) << c.what;
+  }
+}
+
+TEST(ShippedBaseMap, LoadsWithLandWhereLandIs) {
+  GroundRaster r;
+  ASSERT_EQ(LoadGroundMap(ShippedDataDirectory() / "GMe136n34_16.DAT", r), 1);
+  EXPECT_EQ(r.width, 4096);
+  EXPECT_EQ(r.height, 3072);
+  EXPECT_DOUBLE_EQ(r.lon0, 136.0);
+  EXPECT_DOUBLE_EQ(r.lat0, 34.0);
+  EXPECT_DOUBLE_EQ(r.half_field, 16.0);
+  struct Case {
+    const char* what;
+    double lon, lat;
+    int value;
+  };
+  const Case cases[] = {
+      {"Kyoto", 135.77, 35.01, 1},       {"Sapporo", 141.35, 43.06, 1},
+      {"Seoul", 126.98, 37.57, 1},       {"Shanghai", 121.47, 31.23, 1},
+      {"Pacific", 145.0, 30.0, 0},       {"Sea of Japan", 134.0, 39.0, 0},
+  };
+  for (const Case& c : cases) {
+    const MapPoint p = ProjectToMap(r.projection(), c.lon, c.lat);
+    ASSERT_TRUE(p.inside) << c.what;
+    EXPECT_EQ(r.at(static_cast<int>(p.x), static_cast<int>(p.y)), c.value) << c.what;
   }
 }
 

@@ -17,10 +17,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int Failed(const CommandContext& context, const std::string& message) {
+int Failed(const CommandContext& context, const std::string& message,
+           int status = kExitSomeFailed) {
   std::fprintf(stderr, "mr4 %s: %s; nothing was written\n", context.name.c_str(),
                message.c_str());
-  return kExitSomeFailed;
+  return status;
+}
+
+// An option that cannot be used is a usage error, as for every command.
+int Refused(const CommandContext& context, const std::string& message) {
+  return Failed(context, message, kExitUsage);
 }
 
 // "WxH" with both parts whole numbers.
@@ -71,13 +77,13 @@ int RunGroundMap(const CommandContext& context, std::span<const std::string> arg
                   {"--out", OptionKind::kValue},
                   {"--land", OptionKind::kValue}},
                  &parsed, &error)) {
-    return Failed(context, error);
+    return Refused(context, error);
   }
   if (!parsed.positionals().empty()) {
-    return Failed(context, "unexpected argument '" + parsed.positionals()[0] + "'");
+    return Refused(context, "unexpected argument '" + parsed.positionals()[0] + "'");
   }
   for (const char* required : {"--center", "--half-field", "--size", "--out"}) {
-    if (!parsed.Has(required)) return Failed(context, std::string(required) + " is required");
+    if (!parsed.Has(required)) return Refused(context, std::string(required) + " is required");
   }
 
   BaseMapGeometry geometry;
@@ -86,22 +92,22 @@ int RunGroundMap(const CommandContext& context, std::span<const std::string> arg
       !ParseDouble(centre[1], &geometry.lat0) || !std::isfinite(geometry.lon0) ||
       !std::isfinite(geometry.lat0) || geometry.lon0 < -180.0 || geometry.lon0 > 360.0 ||
       geometry.lat0 < -90.0 || geometry.lat0 > 90.0) {
-    return Failed(context, "--center '" + *parsed.Value("--center") +
+    return Refused(context, "--center '" + *parsed.Value("--center") +
                                "' is not LNG,LAT in degrees (-180..360, -90..90)");
   }
   // The projection divides by the sine of the centre's colatitude.
   if (std::fabs(geometry.lat0) > 89.9) {
-    return Failed(context, "--center: the latitude must lie within 89.9 degrees of the equator");
+    return Refused(context, "--center: the latitude must lie within 89.9 degrees of the equator");
   }
   if (!ParseDouble(*parsed.Value("--half-field"), &geometry.half_field) ||
       !(geometry.half_field >= 0.01 && geometry.half_field <= kBaseMapMaxHalfField)) {
-    return Failed(context, "--half-field '" + *parsed.Value("--half-field") +
+    return Refused(context, "--half-field '" + *parsed.Value("--half-field") +
                                "' is not a number of degrees in 0.01..80");
   }
   if (!ParseSize(*parsed.Value("--size"), &geometry.width, &geometry.height) ||
       geometry.width < 2 || geometry.width > kBaseMapMaxWidth || geometry.height < 1 ||
       geometry.height > kBaseMapMaxHeight) {
-    return Failed(context, "--size '" + *parsed.Value("--size") +
+    return Refused(context, "--size '" + *parsed.Value("--size") +
                                "' is not WxH with W in 2..8192 and H in 1..4320 pixels");
   }
   geometry = StoredGeometry(geometry);

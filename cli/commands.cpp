@@ -17,7 +17,7 @@ const Command kCommands[] = {
      "Prints one line per file or directory created. The shipped data are\n"
      "taken from ../share/mr4 next to the program, else from the source\n"
      "tree's data/.\n",
-     RunInit, false},
+     RunInit, false, true},
     {"table", "print the rows of one of the program's tables",
      "usage: mr4 [--home DIR] table NAME [--csv] [--all]\n"
      "\n"
@@ -324,7 +324,7 @@ int RefusedValue(const CommandContext& context, const std::string& message) {
   KeepSettingsFileUnchanged();
   std::fprintf(stderr, "mr4 %s: %s; nothing was written\n", context.name.c_str(),
                message.c_str());
-  return kExitSomeFailed;
+  return kExitUsage;
 }
 
 }  // namespace mr4::cli

@@ -37,8 +37,10 @@ struct Command {
   const char* usage;    // the text of `mr4 COMMAND --help`
   CommandFn run;
   // Run between start-up and shut-down (as the desktop program's pages do);
-  // false for commands that make a home directory.
+  // false for commands that make a home directory or need none.
   bool needs_startup = true;
+  // Takes the --home directory as its first argument (the home it makes).
+  bool home_is_target = false;
 };
 
 std::span<const Command> Commands();
@@ -47,7 +49,8 @@ std::span<const Command> Commands();
 int UsageError(const CommandContext& context, const std::string& message);
 // A well-formed value the command refuses (outside its field's range):
 // prints "mr4 NAME: message; nothing was written", keeps the settings file
-// as it was and returns kExitSomeFailed.
+// as it was and returns kExitUsage (a value the command cannot take, as
+// an unknown one).
 int RefusedValue(const CommandContext& context, const std::string& message);
 
 // The commands.

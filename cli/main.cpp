@@ -133,8 +133,7 @@ int main(int argc, char** argv) {
   ScopedUi scoped(ui);
 
   if (!command->needs_startup) {
-    if (startup.home && !startup.home->empty()) {
-      // A command that makes a home directory takes --home as its target.
+    if (command->home_is_target && startup.home && !startup.home->empty()) {
       args.insert(args.begin(), startup.home->string());
     }
     return command->run(context, args);

@@ -26,7 +26,7 @@ constexpr int kFillDiscRadius = 20;
 
 class Canvas {
  public:
-  Canvas(GroundMapPicture& p, bool bw) : p_(p), bw_(bw) {}
+  Canvas(GroundMapPicture& p, bool bw, double lon0) : p_(p), bw_(bw), lon0_(lon0) {}
 
   bool Inside(int x, int y) const { return x >= 0 && y >= 0 && x < p_.width && y < p_.height; }
   std::uint8_t* At(int x, int y) {
@@ -89,7 +89,10 @@ class Canvas {
     if (text.size() > std::size_t(kGroundLabelMaxChars)) text.resize(kGroundLabelMaxChars);
     p_.labels.push_back(GroundMapLabel{x, y, white, std::move(text)});
   }
+  // Longitudes are kept on the raster centre's side of the globe (a
+  // profile holds 0..360, the tables -180..180).
   void Remember(double lon, double lat) {
+    lon = lon0_ + std::remainder(lon - lon0_, 360.0);
     if (!p_.any) {
       p_.min_lon = p_.max_lon = lon;
       p_.min_lat = p_.max_lat = lat;
@@ -105,6 +108,7 @@ class Canvas {
  private:
   GroundMapPicture& p_;
   bool bw_;
+  double lon0_;
 };
 
 void DrawBaseMap(const GroundRaster& raster, const GroundView& view, bool bw,
@@ -303,7 +307,7 @@ void DrawGroundMap(const GroundMapInput& in, GroundMapPicture& p) {
   p.view = ComputeGroundView(raster, p.width, p.height, in.zoom, in.ofh, in.ofv);
   const GroundView& view = p.view;
   DrawBaseMap(raster, view, in.bw, p);
-  Canvas canvas(p, in.bw);
+  Canvas canvas(p, in.bw, raster.lon0);
 
   if (in.addm && in.marks) {
     for (const AddMapMark& m : *in.marks) {

@@ -12,6 +12,7 @@
 #include "analysis/pa_dlg.h"
 #include "analysis/page_class.h"
 #include "analysis/page_plot.h"
+#include "analysis/page_gmap.h"
 #include "analysis/page_tmap.h"
 #include "analysis/parallel_analysis.h"
 #include "app/settings.h"
@@ -72,6 +73,7 @@ CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kMask) return new CPageMask(scale);
   if (info.id == PageId::kUty) return new CPageUty(scale);
   if (info.id == PageId::kTrailMap) return new CPageTmap(scale);
+  if (info.id == PageId::kGroundMap) return new CPageGmap(scale);
   return new CPage(info.id, scale);  // built by a later page of its own
 }
 

@@ -74,7 +74,7 @@ CPage* MakePage(const PageInfo& info, const LayoutScale& scale) {
   if (info.id == PageId::kUty) return new CPageUty(scale);
   if (info.id == PageId::kTrailMap) return new CPageTmap(scale);
   if (info.id == PageId::kGroundMap) return new CPageGmap(scale);
-  return new CPage(info.id, scale);  // built by a later page of its own
+  return new CPage(info.id, scale);  // an id without a page class: a plain frame
 }
 
 }  // namespace

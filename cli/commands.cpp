@@ -289,6 +289,16 @@ const Command kCommands[] = {
      "to 1/10000 degree. Prints the file, its size and its land pixels.\n"
      "Exits 2 on a bad option or a file that cannot be read or written.\n",
      RunGroundMap, false},
+    {"trailmap", "write the trail map of the scanned clips' objects as PNG",
+     "usage: mr4 [--home DIR] trailmap --out FILE.png [SCAN RANGE]\n"
+     "\n"
+     "Scans the clip directories (SCAN RANGE as for 'mr4 scan'), switches\n"
+     "every scanned clip's objects on for the maps and draws the trail map\n"
+     "as the Trail Map page does, about the settings' chart centre, rotation\n"
+     "and scale with their switches, for the date of the first clip: 1024 x\n"
+     "768 pixels, written as PNG to FILE.png. Exits 1 on a bad option, 2\n"
+     "when the file cannot be written.\n",
+     RunTrailMap},
     {"peak-hold", "write the peak-hold picture of a clip's video",
      "usage: mr4 [--home DIR] [--yes] peak-hold CLIP [--interval N] [--out FILE]\n"
      "\n"

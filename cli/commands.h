@@ -75,5 +75,6 @@ int RunReport(const CommandContext&, std::span<const std::string>);
 int RunExportObjects(const CommandContext&, std::span<const std::string>);
 int RunTimeAdjust(const CommandContext&, std::span<const std::string>);
 int RunPeakHold(const CommandContext&, std::span<const std::string>);
+int RunTrailMap(const CommandContext&, std::span<const std::string>);
 
 }  // namespace mr4::cli

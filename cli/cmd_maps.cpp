@@ -1,0 +1,156 @@
+// `mr4 trailmap`: the Trail Map page's picture drawn without a window. It
+// scans the clip directories
+// (the scan range options as for `mr4 scan`), switches every scanned clip's
+// objects on for the maps, as "all disp" does, fills the drawing's inputs
+// from the settings as the page does and writes the picture as PNG.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "analysis/map_display.h"
+#include "analysis/trail_map.h"
+#include "app/settings.h"
+#include "calib/camera_profile.h"
+#include "calib/star_catalogue.h"
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/scan_range.h"
+#include "clips/clip_scan.h"
+#include "clips/current_clip.h"
+#include "clips/save_png.h"
+#include "tables/table_catalogue.h"
+
+namespace mr4::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The pictures' size [px]; the trail map's width is a multiple of 4, as
+// the page keeps it.
+constexpr int kPictureWidth = 1024;
+constexpr int kPictureHeight = 768;
+
+// Reads --out and the scan range, then scans. False with `status` set for
+// a usage error.
+bool ScanForMap(const CommandContext& context, std::span<const std::string> args,
+                bool render, fs::path* out, int* status) {
+  ParsedArgs parsed;
+  std::string error;
+  const bool parsed_ok =
+      render ? ParseArgs(args,
+                         {{"--render", OptionKind::kFlag},
+                          {"--out", OptionKind::kValue},
+                          {"--range", OptionKind::kValue},
+                          {"--from", OptionKind::kValue},
+                          {"--days", OptionKind::kValue}},
+                         &parsed, &error)
+             : ParseArgs(args,
+                         {{"--out", OptionKind::kValue},
+                          {"--range", OptionKind::kValue},
+                          {"--from", OptionKind::kValue},
+                          {"--days", OptionKind::kValue}},
+                         &parsed, &error);
+  if (!parsed_ok) {
+    *status = UsageError(context, error);
+    return false;
+  }
+  if (!parsed.positionals().empty()) {
+    *status = UsageError(context, "unexpected argument '" + parsed.positionals()[0] + "'");
+    return false;
+  }
+  if (!parsed.Has("--out") || parsed.Value("--out")->empty()) {
+    *status = UsageError(context, "--out FILE.png is required");
+    return false;
+  }
+  Settings wanted = AppSettings();
+  if (!ReadScanRange(parsed, &wanted, &error)) {
+    *status = UsageError(context, error);
+    return false;
+  }
+  *out = *parsed.Value("--out");
+  ApplyScanRange(wanted);
+  ReadClipDirectories();
+  SetAllMapDisplay(true);
+  return true;
+}
+
+int Save(const CommandContext& context, const fs::path& out,
+         const std::vector<std::uint8_t>& bgr, int width, int height) {
+  const ImageStatus status = SaveImageAsPng(out, bgr, width, height);
+  if (status != ImageStatus::kOk) {
+    std::fprintf(stderr, "mr4 %s: cannot write %s (%s); nothing was written\n",
+                 context.name.c_str(), out.c_str(), ImageStatusText(status));
+    return kExitSomeFailed;
+  }
+  std::printf("%s: %dx%d\n", out.c_str(), width, height);
+  return kExitOk;
+}
+
+ChartClip ChartClipOfRow(int row) {
+  const Table& clips = Tables().clip;
+  ChartClip clip;
+  clip.present = true;
+  clip.name = std::string(clips.Text(row, clip::kClipName));
+  clip.year = clips.Int(row, clip::kY);
+  clip.month = clips.Int(row, clip::kMo);
+  clip.day = clips.Int(row, clip::kD);
+  clip.hour = clips.Int(row, clip::kH);
+  clip.minute = clips.Int(row, clip::kM);
+  clip.second = clips.Float(row, clip::kS);
+  clip.tz = clips.Int(row, clip::kTz);
+  clip.lng = clips.Float(row, clip::kLng);
+  clip.lat = clips.Float(row, clip::kLat);
+  return clip;
+}
+
+}  // namespace
+
+int RunTrailMap(const CommandContext& context, std::span<const std::string> args) {
+  fs::path out;
+  int status = kExitOk;
+  if (!ScanForMap(context, args, false, &out, &status)) return status;
+
+  const Settings& s = AppSettings();
+  TrailMapInput in;
+  in.frame = ChartFrame{kPictureWidth, kPictureHeight, 1.0, 1.0,
+                        s.t_ra, s.t_dec, s.t_rot, s.t_scale};
+  in.mag = s.t_mag;
+  in.showers = s.t_st != 0;
+  in.peak = s.t_st2 != 0;
+  in.axes = s.t_ax != 0;
+  in.ecliptic = s.t_ap != 0;
+  in.stars = s.t_star != 0;
+  in.black_on_white = s.t_bw != 0;
+  in.text = s.t_text != 0;
+  in.velocity_limit = s.t_vgon != 0;
+  in.vglim = s.t_vglim;
+  in.ddays = s.c_ddays;
+  in.circle = s.c_Nr;
+  in.bvf = CurrentProfile().p_u4_bvf;
+  // The chart's date: the current clip's, else the first scanned clip's
+  // (without its name, as the page shows it with no clip current).
+  const CurrentClipState& c = CurrentClip();
+  const Table& clips = Tables().clip;
+  if (c.row >= 0 && clips.Exists(c.row)) {
+    in.clip = ChartClipOfRow(c.row);
+  } else {
+    for (int row = 0; row < clips.count(); ++row) {
+      if (!clips.Exists(row)) continue;
+      in.clip = ChartClipOfRow(row);
+      in.clip.present = false;
+      break;
+    }
+  }
+  in.catalogue = &StarMap();
+  in.objects = &Tables().obj;
+  in.showers_table = &Tables().shower;
+  in.current_object = c.current_object;
+  in.selected_shower = MapDisplay().selected_shower;
+
+  std::vector<std::uint8_t> bgr;
+  DrawTrailMap(in, bgr);
+  return Save(context, out, bgr, kPictureWidth, kPictureHeight);
+}
+
+}  // namespace mr4::cli

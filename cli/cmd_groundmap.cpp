@@ -68,6 +68,9 @@ bool WriteFileBytes(const fs::path& path, const std::string& bytes, std::string*
 }  // namespace
 
 int RunGroundMap(const CommandContext& context, std::span<const std::string> args) {
+  for (const std::string& a : args) {
+    if (a == "--render") return RenderGroundMap(context, args);
+  }
   ParsedArgs parsed;
   std::string error;
   if (!ParseArgs(args,

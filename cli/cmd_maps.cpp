@@ -1,5 +1,5 @@
-// `mr4 trailmap`: the Trail Map page's picture drawn without a window. It
-// scans the clip directories
+// `mr4 trailmap` and `mr4 groundmap --render`: the Trail Map and Ground Map
+// pages' pictures drawn without a window. Each scans the clip directories
 // (the scan range options as for `mr4 scan`), switches every scanned clip's
 // objects on for the maps, as "all disp" does, fills the drawing's inputs
 // from the settings as the page does and writes the picture as PNG.
@@ -8,14 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ground_map.h"
+#include "analysis/ground_map_view.h"
 #include "analysis/map_display.h"
 #include "analysis/trail_map.h"
 #include "app/settings.h"
+#include "base/process_values.h"
+#include "calib/camera_model.h"
 #include "calib/camera_profile.h"
+#include "calib/profile_file.h"
 #include "calib/star_catalogue.h"
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/scan_range.h"
+#include "clips/clip_list_ops.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
 #include "clips/save_png.h"
@@ -104,6 +110,23 @@ ChartClip ChartClipOfRow(int row) {
   return clip;
 }
 
+GroundMapProfile ProfileOutline(const CameraProfile& profile, bool current, bool fill,
+                                int lines) {
+  GroundMapProfile out;
+  out.station = GroundStation{profile.p_lng, profile.p_lat,
+                              double(profile.p_alt) + profile.p_gioidh};
+  out.lid = profile.p_lid;
+  out.sid = profile.p_sid;
+  out.memo = profile.p_memo;
+  out.pixel_to_horizontal = [profile](double x, double y) {
+    return PixelToHorizontal(profile, x, y);
+  };
+  out.samples = OutlineSamples(profile.cx, profile.cy, current, fill, lines, nullptr);
+  out.centre_x = profile.cx / 2.0;
+  out.centre_y = profile.cy / 2.0;
+  return out;
+}
+
 }  // namespace
 
 int RunTrailMap(const CommandContext& context, std::span<const std::string> args) {
@@ -151,6 +174,81 @@ int RunTrailMap(const CommandContext& context, std::span<const std::string> args
   std::vector<std::uint8_t> bgr;
   DrawTrailMap(in, bgr);
   return Save(context, out, bgr, kPictureWidth, kPictureHeight);
+}
+
+int RenderGroundMap(const CommandContext& context, std::span<const std::string> args) {
+  fs::path out;
+  int status = kExitOk;
+  if (!ScanForMap(context, args, true, &out, &status)) return status;
+
+  const Settings& s = AppSettings();
+  const CameraProfile& current = CurrentProfile();
+  if (!GroundMap().loaded() && fs::exists(HomeFile(s.g_map))) LoadGroundMap(HomeFile(s.g_map));
+  if (s.g_addm != 0 && AddMapMarks().empty()) LoadAddMap(s.g_addmfile);
+  GroundRaster fallback;
+  GroundMapInput in;
+  if (GroundMap().loaded()) {
+    in.raster = &GroundMap();
+  } else {
+    std::fprintf(stderr, "mr4 %s: no base map loaded: %s\n", context.name.c_str(),
+                 HomeFile(s.g_map).c_str());
+    fallback = EmptyGroundRaster(current.p_lng, current.p_lat);
+    in.raster = &fallback;
+  }
+  in.marks = &AddMapMarks();
+  in.width = kPictureWidth;
+  in.height = kPictureHeight;
+  in.zoom = s.g_zoom;
+  in.ofh = s.g_ofh;
+  in.ofv = s.g_ofv;
+  in.bw = s.BW != 0;
+  in.text = s.g_text != 0;
+  in.addm = s.g_addm != 0;
+  in.heights = {double(s.g_h0), double(s.g_h1), double(s.g_h2)};
+  in.height_on = {s.g_h0on != 0, s.g_h1on != 0, s.g_h2on != 0};
+
+  // The fields of view of the current profile and of every profile of the
+  // home's profile folder, as with every line of the plot's list selected.
+  in.profiles.push_back(ProfileOutline(current, true, false, s.g_line));
+  for (const std::string& name : ListPlotProfiles(App().home / kProfileFolderName)) {
+    CameraProfile other = current;
+    if (!ReadProfileFile(ProfileFile(name), other)) continue;
+    in.profiles.push_back(ProfileOutline(other, false, false, s.g_line));
+  }
+
+  const Table& objects = Tables().obj;
+  const Table& clips = Tables().clip;
+  const CurrentClipState& c = CurrentClip();
+  for (int row = 0; row < objects.count(); ++row) {
+    if (!objects.Exists(row)) continue;
+    const bool is_current = row == c.current_object;
+    if (!is_current && objects.Int(row, obj::kSel) == 0) continue;
+    const int clip_row = objects.Int(row, obj::kCline);
+    if (clip_row < 0 || clip_row >= clips.count() || !clips.Exists(clip_row)) continue;
+    GroundTrack t;
+    t.lng = clips.Float(clip_row, clip::kLng);
+    t.lat = clips.Float(clip_row, clip::kLat);
+    t.lid = std::string(clips.Text(clip_row, clip::kLid));
+    t.lng1 = objects.Float(row, obj::kLng1);
+    t.lat1 = objects.Float(row, obj::kLat1);
+    t.lng2 = objects.Float(row, obj::kLng2);
+    t.lat2 = objects.Float(row, obj::kLat2);
+    t.current = is_current;
+    in.tracks.push_back(std::move(t));
+  }
+  if (c.row >= 0 && c.row < clips.count() && clips.Exists(c.row)) {
+    in.caption = std::string(clips.Text(c.row, clip::kClipName));
+  } else {
+    char date[32];
+    std::snprintf(date, sizeof date, "%04d/%02d/%02d", current.clip_y, current.clip_mo,
+                  current.clip_d);
+    in.caption = date;
+  }
+
+  GroundMapPicture picture;
+  DrawGroundMap(in, picture);
+  if (in.text) BurnGroundLabels(picture, in.bw);
+  return Save(context, out, picture.bgr, picture.width, picture.height);
 }
 
 }  // namespace mr4::cli

@@ -287,8 +287,20 @@ const Command kCommands[] = {
      "angle from the centre to the left or right edge, and writes a W x H\n"
      "base map (land 1, sea 0) to FILE.DAT. The centre and field are stored\n"
      "to 1/10000 degree. Prints the file, its size and its land pixels.\n"
-     "Exits 2 on a bad option or a file that cannot be read or written.\n",
-     RunGroundMap, false},
+     "Exits 2 on a bad option or a file that cannot be read or written.\n"
+     "\n"
+     "usage: mr4 [--home DIR] groundmap --render --out FILE.png [SCAN RANGE]\n"
+     "\n"
+     "Scans the clip directories (SCAN RANGE as for 'mr4 scan'), switches\n"
+     "every scanned clip's objects on for the maps and draws the ground map\n"
+     "of the home's base map (setting AP.g_map; an empty sea about the\n"
+     "station when it cannot be read) with the fields of view of the current\n"
+     "profile and of every profile in PROF/, the ground tracks and the\n"
+     "labels, as the Ground Map page draws them with the settings' zoom,\n"
+     "offsets and switches: 1024 x 768 pixels, written as PNG to FILE.png\n"
+     "(a relative name is taken in the home, where the command runs). Exits\n"
+     "1 on a bad option, 2 when the file cannot be written.\n",
+     RunGroundMap, false, false, "--render"},
     {"trailmap", "write the trail map of the scanned clips' objects as PNG",
      "usage: mr4 [--home DIR] trailmap --out FILE.png [SCAN RANGE]\n"
      "\n"
@@ -296,8 +308,9 @@ const Command kCommands[] = {
      "every scanned clip's objects on for the maps and draws the trail map\n"
      "as the Trail Map page does, about the settings' chart centre, rotation\n"
      "and scale with their switches, for the date of the first clip: 1024 x\n"
-     "768 pixels, written as PNG to FILE.png. Exits 1 on a bad option, 2\n"
-     "when the file cannot be written.\n",
+     "768 pixels, written as PNG to FILE.png (a relative name is taken in\n"
+     "the home, where the command runs). Exits 1 on a bad option, 2 when the\n"
+     "file cannot be written.\n",
      RunTrailMap},
     {"peak-hold", "write the peak-hold picture of a clip's video",
      "usage: mr4 [--home DIR] [--yes] peak-hold CLIP [--interval N] [--out FILE]\n"

@@ -41,6 +41,9 @@ struct Command {
   bool needs_startup = true;
   // Takes the --home directory as its first argument (the home it makes).
   bool home_is_target = false;
+  // An option that makes a command without start-up run after it all the
+  // same (it then reads the home), or null.
+  const char* startup_option = nullptr;
 };
 
 std::span<const Command> Commands();
@@ -76,5 +79,7 @@ int RunExportObjects(const CommandContext&, std::span<const std::string>);
 int RunTimeAdjust(const CommandContext&, std::span<const std::string>);
 int RunPeakHold(const CommandContext&, std::span<const std::string>);
 int RunTrailMap(const CommandContext&, std::span<const std::string>);
+// `mr4 groundmap --render`, which RunGroundMap hands on to.
+int RenderGroundMap(const CommandContext&, std::span<const std::string>);
 
 }  // namespace mr4::cli

@@ -132,7 +132,14 @@ int main(int argc, char** argv) {
   ConsoleUi ui(ui_options);
   ScopedUi scoped(ui);
 
-  if (!command->needs_startup) {
+  bool needs_startup = command->needs_startup;
+  if (command->startup_option) {
+    for (const std::string& a : args) {
+      if (a == "--") break;
+      if (a == command->startup_option) needs_startup = true;
+    }
+  }
+  if (!needs_startup) {
     if (command->home_is_target && startup.home && !startup.home->empty()) {
       args.insert(args.begin(), startup.home->string());
     }

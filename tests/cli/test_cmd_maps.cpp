@@ -61,6 +61,7 @@ struct MapCase {
 
 const MapCase kMaps[] = {
     {"trail map", {"trailmap"}},
+    {"ground map", {"groundmap", "--render"}},
 };
 
 TEST_F(MapCommands, WritesThePictureAsPng) {

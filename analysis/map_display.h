@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ground_map_view.h"
+#include "analysis/trail_map.h"
+#include "calib/camera_profile.h"
+
 namespace mr4 {
 
 // The "disp" of a clip and the "sel" of an object switched on by "all disp".
@@ -70,5 +74,19 @@ std::vector<std::string> ListPlotProfiles(const std::filesystem::path& folder);
 // Refills the plot's profile list: line 0, then ListPlotProfiles of the
 // home's profile folder; no line selected.
 void ReloadPlotProfiles();
+
+// What the maps draw of the tables, for the map pages and the headless
+// map commands alike.
+//
+// The trail map's clip of clip row `row`: its name, time and site.
+ChartClip ChartClipOfRow(int row);
+// The ground map's outline of `profile`'s field of view (`current`: the
+// current profile's, with `fill` and `lines` as the plot's switches).
+GroundMapProfile ProfileOutline(const CameraProfile& profile, bool current, bool fill,
+                                int lines);
+// The ground tracks of the objects switched on for the maps and of the
+// current object, and the caption: the current clip's name, else the
+// clip date of `current`.
+void AddGroundTracksAndCaption(const CameraProfile& current, GroundMapInput& in);
 
 }  // namespace mr4

@@ -15,7 +15,6 @@
 #include "app/settings.h"
 #include "base/error.h"
 #include "base/process_values.h"
-#include "calib/camera_model.h"
 #include "calib/camera_profile.h"
 #include "calib/page_smap.h"
 #include "calib/profile_file.h"
@@ -46,24 +45,6 @@ constexpr char kMarksFilter[] = "*.csv|*.csv";
 constexpr char kSaveImageTitle[] = "Save Image";
 constexpr char kPngFilter[] = "PNG(*.png)|*.png";
 constexpr char kPictureFileName[] = "GMAP.png";
-
-GroundMapProfile ProfileOutline(const CameraProfile& profile, bool current, bool fill,
-                                int lines) {
-  GroundMapProfile out;
-  out.station = GroundStation{profile.p_lng, profile.p_lat,
-                              double(profile.p_alt) + profile.p_gioidh};
-  out.lid = profile.p_lid;
-  out.sid = profile.p_sid;
-  out.memo = profile.p_memo;
-  // The outline keeps its own copy: other profiles are read into locals.
-  out.pixel_to_horizontal = [profile](double x, double y) {
-    return PixelToHorizontal(profile, x, y);
-  };
-  out.samples = OutlineSamples(profile.cx, profile.cy, current, fill, lines, nullptr);
-  out.centre_x = profile.cx / 2.0;
-  out.centre_y = profile.cy / 2.0;
-  return out;
-}
 
 }  // namespace
 
@@ -279,34 +260,7 @@ void CPageGmap::FillInput(GroundMapInput& in, GroundRaster& fallback) {
     in.profiles.push_back(ProfileOutline(other, false, plot.fill, s.g_line));
   }
 
-  const Table& objects = Tables().obj;
-  const Table& clips = Tables().clip;
-  const CurrentClipState& c = CurrentClip();
-  for (int row = 0; row < objects.count(); ++row) {
-    if (!objects.Exists(row)) continue;
-    const bool is_current = row == c.current_object;
-    if (!is_current && objects.Int(row, obj::kSel) == 0) continue;
-    const int clip_row = objects.Int(row, obj::kCline);
-    if (clip_row < 0 || clip_row >= clips.count() || !clips.Exists(clip_row)) continue;
-    GroundTrack t;
-    t.lng = clips.Float(clip_row, clip::kLng);
-    t.lat = clips.Float(clip_row, clip::kLat);
-    t.lid = std::string(clips.Text(clip_row, clip::kLid));
-    t.lng1 = objects.Float(row, obj::kLng1);
-    t.lat1 = objects.Float(row, obj::kLat1);
-    t.lng2 = objects.Float(row, obj::kLng2);
-    t.lat2 = objects.Float(row, obj::kLat2);
-    t.current = is_current;
-    in.tracks.push_back(std::move(t));
-  }
-  if (c.row >= 0 && c.row < clips.count() && clips.Exists(c.row)) {
-    in.caption = std::string(clips.Text(c.row, clip::kClipName));
-  } else {
-    char date[32];
-    std::snprintf(date, sizeof date, "%04d/%02d/%02d", current.clip_y, current.clip_mo,
-                  current.clip_d);
-    in.caption = date;
-  }
+  AddGroundTracksAndCaption(current, in);
 }
 
 void CPageGmap::Redraw() {

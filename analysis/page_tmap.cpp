@@ -56,23 +56,6 @@ ChartClip Today() {
   return clip;
 }
 
-ChartClip ClipOfRow(int row) {
-  const Table& clips = Tables().clip;
-  ChartClip clip;
-  clip.present = true;
-  clip.name = std::string(clips.Text(row, clip::kClipName));
-  clip.year = clips.Int(row, clip::kY);
-  clip.month = clips.Int(row, clip::kMo);
-  clip.day = clips.Int(row, clip::kD);
-  clip.hour = clips.Int(row, clip::kH);
-  clip.minute = clips.Int(row, clip::kM);
-  clip.second = clips.Float(row, clip::kS);
-  clip.tz = clips.Int(row, clip::kTz);
-  clip.lng = clips.Float(row, clip::kLng);
-  clip.lat = clips.Float(row, clip::kLat);
-  return clip;
-}
-
 }  // namespace
 
 TrailMapCanvas::TrailMapCanvas(CPageTmap& page, QWidget* parent) : QWidget(parent), page_(page) {
@@ -268,7 +251,7 @@ void CPageTmap::FillInput() {
   in.bvf = CurrentProfile().p_u4_bvf;
   const CurrentClipState& c = CurrentClip();
   if (c.row >= 0 && Tables().clip.Exists(c.row)) {
-    last_clip_ = ClipOfRow(c.row);
+    last_clip_ = ChartClipOfRow(c.row);
     in.clip = *last_clip_;
   } else {
     // No clip is current (a shower chosen on the plot page clears it): the
@@ -276,7 +259,7 @@ void CPageTmap::FillInput() {
     if (!last_clip_) {
       const Table& clips = Tables().clip;
       for (int row = 0; row < clips.count() && !last_clip_; ++row) {
-        if (clips.Exists(row)) last_clip_ = ClipOfRow(row);
+        if (clips.Exists(row)) last_clip_ = ChartClipOfRow(row);
       }
       if (!last_clip_) last_clip_ = Today();
     }

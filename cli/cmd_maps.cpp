@@ -14,7 +14,6 @@
 #include "analysis/trail_map.h"
 #include "app/settings.h"
 #include "base/process_values.h"
-#include "calib/camera_model.h"
 #include "calib/camera_profile.h"
 #include "calib/profile_file.h"
 #include "calib/star_catalogue.h"
@@ -93,39 +92,6 @@ int Save(const CommandContext& context, const fs::path& out,
   return kExitOk;
 }
 
-ChartClip ChartClipOfRow(int row) {
-  const Table& clips = Tables().clip;
-  ChartClip clip;
-  clip.present = true;
-  clip.name = std::string(clips.Text(row, clip::kClipName));
-  clip.year = clips.Int(row, clip::kY);
-  clip.month = clips.Int(row, clip::kMo);
-  clip.day = clips.Int(row, clip::kD);
-  clip.hour = clips.Int(row, clip::kH);
-  clip.minute = clips.Int(row, clip::kM);
-  clip.second = clips.Float(row, clip::kS);
-  clip.tz = clips.Int(row, clip::kTz);
-  clip.lng = clips.Float(row, clip::kLng);
-  clip.lat = clips.Float(row, clip::kLat);
-  return clip;
-}
-
-GroundMapProfile ProfileOutline(const CameraProfile& profile, bool current, bool fill,
-                                int lines) {
-  GroundMapProfile out;
-  out.station = GroundStation{profile.p_lng, profile.p_lat,
-                              double(profile.p_alt) + profile.p_gioidh};
-  out.lid = profile.p_lid;
-  out.sid = profile.p_sid;
-  out.memo = profile.p_memo;
-  out.pixel_to_horizontal = [profile](double x, double y) {
-    return PixelToHorizontal(profile, x, y);
-  };
-  out.samples = OutlineSamples(profile.cx, profile.cy, current, fill, lines, nullptr);
-  out.centre_x = profile.cx / 2.0;
-  out.centre_y = profile.cy / 2.0;
-  return out;
-}
 
 }  // namespace
 
@@ -216,34 +182,7 @@ int RenderGroundMap(const CommandContext& context, std::span<const std::string> 
     in.profiles.push_back(ProfileOutline(other, false, false, s.g_line));
   }
 
-  const Table& objects = Tables().obj;
-  const Table& clips = Tables().clip;
-  const CurrentClipState& c = CurrentClip();
-  for (int row = 0; row < objects.count(); ++row) {
-    if (!objects.Exists(row)) continue;
-    const bool is_current = row == c.current_object;
-    if (!is_current && objects.Int(row, obj::kSel) == 0) continue;
-    const int clip_row = objects.Int(row, obj::kCline);
-    if (clip_row < 0 || clip_row >= clips.count() || !clips.Exists(clip_row)) continue;
-    GroundTrack t;
-    t.lng = clips.Float(clip_row, clip::kLng);
-    t.lat = clips.Float(clip_row, clip::kLat);
-    t.lid = std::string(clips.Text(clip_row, clip::kLid));
-    t.lng1 = objects.Float(row, obj::kLng1);
-    t.lat1 = objects.Float(row, obj::kLat1);
-    t.lng2 = objects.Float(row, obj::kLng2);
-    t.lat2 = objects.Float(row, obj::kLat2);
-    t.current = is_current;
-    in.tracks.push_back(std::move(t));
-  }
-  if (c.row >= 0 && c.row < clips.count() && clips.Exists(c.row)) {
-    in.caption = std::string(clips.Text(c.row, clip::kClipName));
-  } else {
-    char date[32];
-    std::snprintf(date, sizeof date, "%04d/%02d/%02d", current.clip_y, current.clip_mo,
-                  current.clip_d);
-    in.caption = date;
-  }
+  AddGroundTracksAndCaption(current, in);
 
   GroundMapPicture picture;
   DrawGroundMap(in, picture);

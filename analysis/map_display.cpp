@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "app/settings.h"
 #include "base/process_values.h"
 #include "calib/camera_model.h"
 #include "clips/clip_list_ops.h"
@@ -199,6 +200,40 @@ void AddGroundTracksAndCaption(const CameraProfile& current, GroundMapInput& in)
                   current.clip_d);
     in.caption = date;
   }
+}
+
+void SetTrailMapSettings(int width, int height, double horizontal, double vertical,
+                         TrailMapInput& in) {
+  const Settings& s = AppSettings();
+  in.frame = ChartFrame{width, height, horizontal, vertical, s.t_ra, s.t_dec, s.t_rot, s.t_scale};
+  in.mag = s.t_mag;
+  in.showers = s.t_st != 0;
+  in.peak = s.t_st2 != 0;
+  in.axes = s.t_ax != 0;
+  in.ecliptic = s.t_ap != 0;
+  in.stars = s.t_star != 0;
+  in.black_on_white = s.t_bw != 0;
+  in.text = s.t_text != 0;
+  in.velocity_limit = s.t_vgon != 0;
+  in.vglim = s.t_vglim;
+  in.ddays = s.c_ddays;
+  in.circle = s.c_Nr;
+  in.bvf = CurrentProfile().p_u4_bvf;
+}
+
+void SetGroundMapSettings(int width, int height, GroundMapInput& in) {
+  const Settings& s = AppSettings();
+  in.marks = &AddMapMarks();
+  in.width = width;
+  in.height = height;
+  in.zoom = s.g_zoom;
+  in.ofh = s.g_ofh;
+  in.ofv = s.g_ofv;
+  in.bw = s.BW != 0;
+  in.text = s.g_text != 0;
+  in.addm = s.g_addm != 0;
+  in.heights = {double(s.g_h0), double(s.g_h1), double(s.g_h2)};
+  in.height_on = {s.g_h0on != 0, s.g_h1on != 0, s.g_h2on != 0};
 }
 
 }  // namespace mr4

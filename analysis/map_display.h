@@ -89,4 +89,12 @@ GroundMapProfile ProfileOutline(const CameraProfile& profile, bool current, bool
 // clip date of `current`.
 void AddGroundTracksAndCaption(const CameraProfile& current, GroundMapInput& in);
 
+// The trail map's chart and switches from the settings, for a chart of
+// `width` x `height` pixels at layout scale `horizontal` x `vertical`.
+void SetTrailMapSettings(int width, int height, double horizontal, double vertical,
+                         TrailMapInput& in);
+// The ground map's view, switches and outline heights from the settings,
+// for a picture of `width` x `height` pixels.
+void SetGroundMapSettings(int width, int height, GroundMapInput& in);
+
 }  // namespace mr4

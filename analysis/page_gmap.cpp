@@ -234,19 +234,9 @@ void CPageGmap::FillInput(GroundMapInput& in, GroundRaster& fallback) {
     }
     in.raster = &fallback;
   }
-  in.marks = &AddMapMarks();
-  in.width = picture_width_;
-  in.height = picture_height_;
-  in.zoom = s.g_zoom;
-  in.ofh = s.g_ofh;
-  in.ofv = s.g_ofv;
-  in.bw = s.BW != 0;
-  in.text = s.g_text != 0;
-  in.addm = s.g_addm != 0;
+  SetGroundMapSettings(picture_width_, picture_height_, in);
   const GroundMapPlot& plot = MapDisplay().ground;
   in.fill = plot.fill;
-  in.heights = {double(s.g_h0), double(s.g_h1), double(s.g_h2)};
-  in.height_on = {s.g_h0on != 0, s.g_h1on != 0, s.g_h2on != 0};
 
   for (std::size_t i = 0; i < plot.profiles.size() && i < plot.selected.size(); ++i) {
     if (!plot.selected[i]) continue;

@@ -231,24 +231,9 @@ void CPageTmap::paintEvent(QPaintEvent* event) {
 }
 
 void CPageTmap::FillInput() {
-  const Settings& s = AppSettings();
   TrailMapInput& in = input_;
-  in.frame = ChartFrame{chart_width_, chart_height_, scale().horizontal, scale().vertical,
-                        s.t_ra, s.t_dec, s.t_rot, s.t_scale};
-  in.mag = s.t_mag;
+  SetTrailMapSettings(chart_width_, chart_height_, scale().horizontal, scale().vertical, in);
   in.days = days_;
-  in.showers = s.t_st != 0;
-  in.peak = s.t_st2 != 0;
-  in.axes = s.t_ax != 0;
-  in.ecliptic = s.t_ap != 0;
-  in.stars = s.t_star != 0;
-  in.black_on_white = s.t_bw != 0;
-  in.text = s.t_text != 0;
-  in.velocity_limit = s.t_vgon != 0;
-  in.vglim = s.t_vglim;
-  in.ddays = s.c_ddays;
-  in.circle = s.c_Nr;
-  in.bvf = CurrentProfile().p_u4_bvf;
   const CurrentClipState& c = CurrentClip();
   if (c.row >= 0 && Tables().clip.Exists(c.row)) {
     last_clip_ = ChartClipOfRow(c.row);

@@ -100,23 +100,8 @@ int RunTrailMap(const CommandContext& context, std::span<const std::string> args
   int status = kExitOk;
   if (!ScanForMap(context, args, false, &out, &status)) return status;
 
-  const Settings& s = AppSettings();
   TrailMapInput in;
-  in.frame = ChartFrame{kPictureWidth, kPictureHeight, 1.0, 1.0,
-                        s.t_ra, s.t_dec, s.t_rot, s.t_scale};
-  in.mag = s.t_mag;
-  in.showers = s.t_st != 0;
-  in.peak = s.t_st2 != 0;
-  in.axes = s.t_ax != 0;
-  in.ecliptic = s.t_ap != 0;
-  in.stars = s.t_star != 0;
-  in.black_on_white = s.t_bw != 0;
-  in.text = s.t_text != 0;
-  in.velocity_limit = s.t_vgon != 0;
-  in.vglim = s.t_vglim;
-  in.ddays = s.c_ddays;
-  in.circle = s.c_Nr;
-  in.bvf = CurrentProfile().p_u4_bvf;
+  SetTrailMapSettings(kPictureWidth, kPictureHeight, 1.0, 1.0, in);
   // The chart's date: the current clip's, else the first scanned clip's
   // (without its name, as the page shows it with no clip current).
   const CurrentClipState& c = CurrentClip();
@@ -161,17 +146,7 @@ int RenderGroundMap(const CommandContext& context, std::span<const std::string> 
     fallback = EmptyGroundRaster(current.p_lng, current.p_lat);
     in.raster = &fallback;
   }
-  in.marks = &AddMapMarks();
-  in.width = kPictureWidth;
-  in.height = kPictureHeight;
-  in.zoom = s.g_zoom;
-  in.ofh = s.g_ofh;
-  in.ofv = s.g_ofv;
-  in.bw = s.BW != 0;
-  in.text = s.g_text != 0;
-  in.addm = s.g_addm != 0;
-  in.heights = {double(s.g_h0), double(s.g_h1), double(s.g_h2)};
-  in.height_on = {s.g_h0on != 0, s.g_h1on != 0, s.g_h2on != 0};
+  SetGroundMapSettings(kPictureWidth, kPictureHeight, in);
 
   // The fields of view of the current profile and of every profile of the
   // home's profile folder, as with every line of the plot's list selected.

@@ -325,6 +325,21 @@ const Command kCommands[] = {
      "frames seen and held. Exits 2 when the clip has no video or the\n"
      "picture could not be written.\n",
      RunPeakHold},
+    {"meteor-picture", "write an analysed clip's still with its meteor and light curve as PNG",
+     "usage: mr4 [--home DIR] meteor-picture CLIP --out FILE.png [--object N]\n"
+     "\n"
+     "Scans the clip directories and draws the analysed clip CLIP (a clip\n"
+     "name, or the path of the clip or of one of its files): its peak-hold\n"
+     "still (P.BMP, else P.JPG; made from the clip's video as 'mr4\n"
+     "peak-hold' makes it when the clip has none) with the catalogue stars\n"
+     "of the field through the clip's camera, every object's fitted trail\n"
+     "(dashed, numbered) and its detections, and beside it the light curve\n"
+     "of object N of the clip (default: its brightest meteor), magnitude\n"
+     "against seconds from the object's first sample. Written as PNG to\n"
+     "FILE.png (a relative name is taken in the home, where the command\n"
+     "runs). Exits 1 on a bad option or an unknown clip, 2 when the clip has\n"
+     "no result file or no such object, or the file cannot be written.\n",
+     RunMeteorPicture},
 };
 
 }  // namespace

@@ -78,6 +78,7 @@ int RunReport(const CommandContext&, std::span<const std::string>);
 int RunExportObjects(const CommandContext&, std::span<const std::string>);
 int RunTimeAdjust(const CommandContext&, std::span<const std::string>);
 int RunPeakHold(const CommandContext&, std::span<const std::string>);
+int RunMeteorPicture(const CommandContext&, std::span<const std::string>);
 int RunTrailMap(const CommandContext&, std::span<const std::string>);
 // `mr4 groundmap --render`, which RunGroundMap hands on to.
 int RenderGroundMap(const CommandContext&, std::span<const std::string>);

@@ -741,7 +741,11 @@ DispatchCount CountDispatchTargets(const std::vector<int>& rows,
 
 bool DispatchMoveClips(const std::vector<int>& rows, const DispatchSwitches& switches,
                        const fs::path& destination, bool copy, FileOpRun& run,
-                       const DispatchCountShown& shown) {
+                       const DispatchCountShown& shown, DispatchSummary* summary) {
+  DispatchSummary local;
+  DispatchSummary& done_clips = summary ? *summary : local;
+  done_clips = DispatchSummary{};
+  done_clips.copy = copy;
   CloseReplayGraph();
   std::error_code ec;
   if (!fs::is_directory(destination, ec)) {
@@ -755,14 +759,36 @@ bool DispatchMoveClips(const std::vector<int>& rows, const DispatchSwitches& swi
   const Table& clips = Tables().clip;
   int done = 0;
   double megabytes = 0.0;
+  bool stopped = false;
   for (int row : rows) {
     if (!IsDispatchTarget(row, switches)) continue;
     const std::string name(clips.Text(row, clip::kClipName));
+    if (stopped) {
+      done_clips.skipped.push_back(name);
+      continue;
+    }
     char line[kMessageMaxChars + 1];
     std::snprintf(line, sizeof line, "%d %.1fMB done\n%s* --  clip  %s", done, megabytes,
                   name.c_str(), copy ? "Copying" : "Moving");
     ui.Status(line);
-    if (MoveOrCopyClip(row, destination, copy, run) == 0) break;
+    const int failures = run.failures, skipped = run.skipped, files = run.files;
+    const std::uint64_t bytes = run.bytes;
+    if (MoveOrCopyClip(row, destination, copy, run) == 0) {
+      // The overwrite was declined before any file of the clip went.
+      done_clips.declined = name;
+      done_clips.skipped.push_back(name);
+      stopped = true;
+      continue;
+    }
+    if (run.failures > failures) {
+      done_clips.failed.push_back(name);
+    } else if (run.files == files && run.skipped > skipped) {
+      done_clips.skipped.push_back(name);
+    } else {
+      done_clips.moved.push_back(name);
+    }
+    done_clips.files += run.files - files;
+    done_clips.bytes += run.bytes - bytes;
     ++done;
     megabytes += clips.Float(row, clip::kMB);
   }
@@ -770,6 +796,40 @@ bool DispatchMoveClips(const std::vector<int>& rows, const DispatchSwitches& swi
   ReadClipDirectories();
   ui.SetWaitCursor(false);
   return true;
+}
+
+namespace {
+
+void AppendNames(std::string& text, const std::vector<std::string>& names) {
+  const std::size_t shown = std::min(names.size(), static_cast<std::size_t>(kSummaryNamesShown));
+  for (std::size_t i = 0; i < shown; ++i) text += "\n  " + names[i];
+  if (names.size() > shown) {
+    text += "\n  ... and " + std::to_string(names.size() - shown) + " more";
+  }
+}
+
+std::string ClipCount(std::size_t n) { return std::to_string(n) + (n == 1 ? " clip" : " clips"); }
+
+}  // namespace
+
+std::string DispatchSummaryText(const DispatchSummary& s) {
+  char line[128];
+  std::snprintf(line, sizeof line, "%s %s (%d files, %.1f MB)", s.copy ? "Copied" : "Moved",
+                ClipCount(s.moved.size()).c_str(), s.files, s.bytes / (1024.0 * 1024.0));
+  std::string text = line;
+  AppendNames(text, s.moved);
+  if (!s.failed.empty()) {
+    text += "\nFailed: " + ClipCount(s.failed.size()) + " (a file of each stayed where it was)";
+    AppendNames(text, s.failed);
+  }
+  if (!s.skipped.empty()) {
+    text += "\nNot " + std::string(s.copy ? "copied: " : "moved: ") + ClipCount(s.skipped.size());
+    if (!s.declined.empty()) {
+      text += " (the overwrite of " + s.declined + " was declined: the run stopped there)";
+    }
+    AppendNames(text, s.skipped);
+  }
+  return text;
 }
 
 bool DispatchDeleteClips(const std::vector<int>& rows, const DispatchSwitches& switches,

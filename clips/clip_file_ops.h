@@ -118,12 +118,36 @@ DispatchCount CountDispatchTargets(const std::vector<int>& rows,
                                    const DispatchSwitches& switches,
                                    const DispatchCountShown& shown = {});
 
+// What a "Move clips" / "Copy clips" run did with each target clip.
+struct DispatchSummary {
+  bool copy = false;
+  std::vector<std::string> moved;    // every file went (moved or copied)
+  std::vector<std::string> failed;   // a file stayed where it was (each one reported)
+  // Left where they were: the clip whose overwrite was declined and every
+  // target after it (the run stopped there), and clips already in the
+  // destination.
+  std::vector<std::string> skipped;
+  std::string declined;              // the clip whose overwrite was declined, or empty
+  int files = 0;                     // files moved or copied
+  std::uint64_t bytes = 0;
+};
+
 // "Move clips" / "Copy clips": the target clips of `rows` into
 // `destination`, which must exist ("destination directiry does not
 // exist\n%s"). Cancelling an overwrite stops the run. Runs "Read dir".
+// `summary`, when given, receives what became of each target clip (false
+// returned: nothing was tried, the summary is empty).
 bool DispatchMoveClips(const std::vector<int>& rows, const DispatchSwitches& switches,
                        const std::filesystem::path& destination, bool copy,
-                       FileOpRun& run, const DispatchCountShown& shown = {});
+                       FileOpRun& run, const DispatchCountShown& shown = {},
+                       DispatchSummary* summary = nullptr);
+
+// The summary as the dialog shows it at the end of a run: a line each for
+// the clips moved (with files and megabytes), failed and not moved, each
+// list of names below its line (at most kSummaryNamesShown names, then
+// "... and %d more").
+inline constexpr int kSummaryNamesShown = 8;
+std::string DispatchSummaryText(const DispatchSummary& summary);
 
 // "Delete clip files": asks "Delete files from listed clips ok?"; target
 // clips lose all their files, the others their thumbnail and/or result

@@ -245,10 +245,17 @@ void CDispatchDlg::DeleteClipFiles() {
 
 void CDispatchDlg::MoveOrCopy(bool copy) {
   FileOpRun run;
-  if (DispatchMoveClips(rows_, DispatchDialogSwitches(), fs::path(AppSettings().deldir), copy,
-                        run, [this](const DispatchCount& count) { ShowCount(count); })) {
-    accept();
+  DispatchSummary summary;
+  if (!DispatchMoveClips(rows_, DispatchDialogSwitches(), fs::path(AppSettings().deldir), copy,
+                         run, [this](const DispatchCount& count) { ShowCount(count); },
+                         &summary)) {
+    return;
   }
+  // What moved, what failed and what stayed, before the dialog goes.
+  const bool clean = summary.failed.empty() && summary.skipped.empty();
+  CurrentUi().Message(kDispatchCaption, DispatchSummaryText(summary),
+                      clean ? MessageIcon::kInformation : MessageIcon::kWarning);
+  accept();
 }
 
 void CDispatchDlg::CountTargets() {

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -172,6 +173,67 @@ class TestDispatchDlg : public QObject {
     QVERIFY(!fs::exists(dest / (kPlain + ".avi")));
     QVERIFY(fs::exists(in_ / (kPlain + ".avi")));
     QCOMPARE(dialog.status_line()->text(), QString());
+  }
+
+  // A night of four clips, all targets: one cannot move, one moves, the
+  // third's video is already in the destination and its overwrite is
+  // declined, which stops the run before the fourth. The summary names each.
+  void aMoveSummarySaysWhatMovedFailedAndStayed() {
+    const std::string second = "M20240102_033000_ST1", third = "M20240102_034000_ST1";
+    for (const std::string& name : {second, third}) {
+      MakeFile(in_ / (name + ".avi"));
+      MakeFile(in_ / (name + "T.jpg"));
+    }
+    ReadClipDirectories();
+    QCOMPARE(static_cast<int>(Rows().size()), 4);
+    // A destination so deep that the interval clip's longer file names pass
+    // the system's path limit (4095 bytes): its moves fail, the others' not.
+    fs::path dest = root_ / "deep";
+    while (dest.native().size() < 3800) dest /= std::string(200, 'd');
+    dest /= std::string(4060 - dest.native().size() - 1, 'e');
+    QCOMPARE(static_cast<int>(dest.native().size()), 4060);
+    fs::create_directories(dest);
+    std::ofstream(dest / (second + ".avi"), std::ios::binary) << "old";
+    AppSettings().deldir = dest.native();
+    DispatchDialogSwitches().unclassified = true;
+
+    // The dialog takes the clips in the order of the page's list: by name.
+    std::vector<int> listed = Rows();
+    std::sort(listed.begin(), listed.end(), [](int a, int b) {
+      return Tables().clip.Text(a, clip::kClipName) < Tables().clip.Text(b, clip::kClipName);
+    });
+    CDispatchDlg dialog(*window_, listed);
+    dialog.show();
+    ui_.QueueAnswer(false);  // "Destination file already exists overwrite?"
+    dialog.Command(kDispatchMove);
+    QVERIFY(!dialog.isVisible());
+
+    QVERIFY(fs::exists(in_ / (kInterval + ".avi")));
+    QVERIFY(fs::exists(in_ / (kInterval + "T.jpg")));
+    QVERIFY(fs::exists(dest / (kPlain + ".avi")));
+    QVERIFY(fs::exists(dest / (kPlain + "T.jpg")));
+    QVERIFY(!fs::exists(in_ / (kPlain + ".avi")));
+    QVERIFY(fs::exists(in_ / (second + ".avi")));
+    QVERIFY(!fs::exists(dest / (second + "T.jpg")));
+    std::ifstream old(dest / (second + ".avi"), std::ios::binary);
+    std::string kept;
+    old >> kept;
+    QCOMPARE(kept, std::string("old"));
+    QVERIFY(fs::exists(in_ / (third + ".avi")));
+    QVERIFY(!fs::exists(dest / (third + ".avi")));
+
+    int failures = 0;
+    for (const auto& m : ui_.messages()) failures += m.text.rfind("Cannot move", 0) == 0;
+    QCOMPARE(failures, 2);
+    const std::string summary = "Moved 1 clip (2 files, 0.0 MB)\n  " + kPlain +
+                                "\nFailed: 1 clip (a file of each stayed where it was)\n  " +
+                                kInterval + "\nNot moved: 2 clips (the overwrite of " + second +
+                                " was declined: the run stopped there)\n  " + second + "\n  " +
+                                third;
+    const auto messages = ui_.messages();
+    QVERIFY(!messages.empty());
+    QCOMPARE(messages.back().caption, std::string(kDispatchCaption));
+    QCOMPARE(messages.back().text, summary);
   }
 
   void deletingWithNoTargetsRemovesOnlyThumbnails() {

@@ -142,6 +142,16 @@ HorizontalPoint PixelToHorizontal(const CameraProfile& p, double x, double y) {
   return out;
 }
 
+AxisAngle PixelToAxisAngle(const CameraProfile& p, double x, double y) {
+  const double g = y - p.cy * 0.5 - p.p_dy;
+  const double h = (x - p.cx * 0.5 - p.p_dx) / p.p_yx;
+  const double r = UndistortedRadius(p, std::hypot(g, h));
+  AxisAngle out;
+  out.distance = r / (p.cx * 0.5) * (p.p_vx * kDegToRad * 0.5);
+  out.position_angle = std::atan2(h, g);
+  return out;
+}
+
 PixelPosition HorizontalToPixel(const CameraProfile& p, double az, double ev) {
   PixelPosition out;
   const double field = p.p_vx * kDegToRad;

@@ -53,6 +53,15 @@ void ComputeClipInstantValues(CameraProfile& profile);
 HorizontalPoint PixelToHorizontal(const CameraProfile& profile, double x,
                                       double y);
 
+// Where pixel (x, y) lies relative to the optical axis, whatever the
+// pointing: the angle from the axis [rad] and the position angle [rad] from
+// the image's +y towards +x, with the lens and aspect of the profile undone.
+struct AxisAngle {
+  double distance = 0.0;
+  double position_angle = 0.0;
+};
+AxisAngle PixelToAxisAngle(const CameraProfile& profile, double x, double y);
+
 // The pixel at which the true direction (az, ev) is seen. Outside the field
 // (more than 0.8 F from the axis), on the axis itself (closer than 1e-6 rad)
 // and with a field of view below 1e-5 rad the result is (0, 0), not inside;

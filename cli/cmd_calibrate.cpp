@@ -1,5 +1,6 @@
 // mr4 calibrate: fits the camera profile of clips to the stars of their
-// mask pictures, as an observer recalibrates a camera from a clear clip.
+// mask pictures, as an observer recalibrates a camera from a clear clip;
+// with --blind it first finds the pointing with no guess of it.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "base/process_values.h"
 #include "app/settings.h"
+#include "calib/blind_solve.h"
 #include "calib/fit_settings.h"
 #include "calib/profile_file.h"
 #include "calib/profile_fit.h"
@@ -30,10 +32,11 @@ constexpr const char* kFittedFields[] = {"az", "ev", "rot", "vx", "yx",
                                          "dx", "dy", "k4", "k3", "k2"};
 
 
-// The star fit of one clip on its own context: the coarse pointing search,
-// then the links and the fine fit. False when the clip cannot be prepared
-// or the fit failed (CalibrationFailure); a failed fit is not saved.
-bool CalibrateClip(int row, const std::filesystem::path& save_to,
+// The star fit of one clip on its own context: the blind solve (`blind`),
+// the coarse pointing search, then the links and the fine fit. False when
+// the clip cannot be prepared, has no blind solution or the fit failed
+// (CalibrationFailure); a failed fit is not saved.
+bool CalibrateClip(int row, bool blind, const std::filesystem::path& save_to,
                    std::vector<std::uint8_t>& mask_pixels) {
   const Table& clip = Tables().clip;
   const std::string name(clip.Text(row, clip::kClipName));
@@ -60,6 +63,19 @@ bool CalibrateClip(int row, const std::filesystem::path& save_to,
     std::printf("%s: calibration failed: %s\n", name.c_str(),
                 CalibrationFailure(mask_stars, 0, 0.0).c_str());
     return false;
+  }
+  // The recorded az, ev and rot are not used, vx only as a width to within
+  // about 20 %.
+  if (blind) {
+    const BlindSolveResult solved = BlindSolve(StarMap(), profile, data);
+    if (!solved.solved) {
+      std::printf("%s: %s\n", name.c_str(), BlindSolveText(solved).c_str());
+      return false;
+    }
+    std::printf("%s\n", BlindSolveText(solved).c_str());
+    ApplyBlindSolution(solved, profile);
+    BuildVisibleStars(StarMap(), profile, data.visible);
+    DetectMaskStars(StarMap(), profile, mask_bgr, data);
   }
   // Links reach about dlim px: a pointing further off than that would link
   // the wrong stars, so the pointing is searched first.
@@ -117,7 +133,8 @@ bool CalibrateClip(int row, const std::filesystem::path& save_to,
 int RunCalibrate(const CommandContext& context, std::span<const std::string> args) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {{"--save-profile", OptionKind::kValue}}, &parsed, &error)) {
+  if (!ParseArgs(args, {{"--save-profile", OptionKind::kValue}, {"--blind", OptionKind::kFlag}},
+                 &parsed, &error)) {
     return UsageError(context, error);
   }
   std::filesystem::path save_to;
@@ -149,7 +166,8 @@ int RunCalibrate(const CommandContext& context, std::span<const std::string> arg
   std::vector<std::uint8_t> mask_pixels(static_cast<std::size_t>(kMaxImageWidth) *
                                         kMaxImageHeight * 3);
   int failed = 0;
-  for (int row : rows) failed += !CalibrateClip(row, save_to, mask_pixels);
+  const bool blind = parsed.Has("--blind");
+  for (int row : rows) failed += !CalibrateClip(row, blind, save_to, mask_pixels);
   return failed > 0 ? kExitSomeFailed : kExitOk;
 }
 

@@ -99,7 +99,7 @@ const Command kCommands[] = {
      "Integers and floats must be whole numbers of their kind.\n",
      RunProfile},
     {"calibrate", "fit the camera profile of clips to the stars of their masks",
-     "usage: mr4 [--home DIR] calibrate [--save-profile FILE] [CLIP...]\n"
+     "usage: mr4 [--home DIR] calibrate [--blind] [--save-profile FILE] [CLIP...]\n"
      "\n"
      "Scans the clip directories, then for each CLIP named (every checked clip\n"
      "when none is) fits its profile to the stars of its mask picture (N.BMP,\n"
@@ -113,8 +113,12 @@ const Command kCommands[] = {
      "(a file name in PROF/, or a path). A fit that ends with fewer than 6\n"
      "linked stars or a mean residual above 3 px, or a mask of more than 1000\n"
      "mask stars, is a failed calibration: 'CLIP: calibration failed: why',\n"
-     "and nothing is saved. Exits 2 when a clip could not be calibrated,\n"
-     "also when the profile file of its directory cannot be read.\n",
+     "and nothing is saved. --blind first finds the pointing from the stars\n"
+     "alone: the profile's az, ev and rot are not used, its vx only as the\n"
+     "field width to within 20 %; prints 'blind solve: az .. ev .. rot ..\n"
+     "vx ..' with the stars matched, or 'CLIP: no solution: N stars found,\n"
+     "...'. Exits 2 when a clip could not be calibrated or solved, also when\n"
+     "the profile file of its directory cannot be read.\n",
      RunCalibrate},
     {"analyze", "analyse clips: star fit, detection, reduction, result files",
      "usage: mr4 [--home DIR] analyze [--no-star-fit] [SCAN RANGE] CLIP...\n"

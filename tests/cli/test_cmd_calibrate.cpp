@@ -40,7 +40,9 @@ const std::string kClip = "M20240812_231530_TK";  // the instant of MakeSkyProfi
 // A home whose clip directory holds kClip with the edited mask `mask`,
 // scanned with the profile p_cam.XML: the camera of MakeSkyProfile a
 // degree off in az and ev, half a degree in rot, 2% in vx.
-void MakeClipHome(const TempHome& home, const std::vector<std::uint8_t>& mask) {
+void MakeClipHome(const TempHome& home, const std::vector<std::uint8_t>& mask,
+                  const std::vector<std::string>& pointing = {"az=136", "ev=44", "rot=0.5",
+                                                              "vx=57.12"}) {
   const CameraProfile truth = testing::MakeSkyProfile();
   const fs::path clips = home.path() / "clips";
   fs::create_directories(clips);
@@ -48,10 +50,12 @@ void MakeClipHome(const TempHome& home, const std::vector<std::uint8_t>& mask) {
   WriteFileBytes(home.path() / "MR4_DIR.csv",
                  "_Version,_use,_dir,_profile,_save dir,_+ymd,_+command\r\n"
                  "101,1,_" + clips.string() + ",_p_cam.XML,_,0,_\r\n");
-  const ProgramResult set = RunMr4(
-      {"--home", home.path().string(), "profile", "set", "p_cam.XML", "cx=720", "cy=480",
-       "lng=139.7", "lat=35.7", "tz=32400", "az=136", "ev=44", "rot=0.5", "vx=57.12",
-       "yx=1", "dx=0", "dy=0", "k4=0", "k3=0.06", "k2=-0.03", "atc=58.3", "dlim=40"});
+  std::vector<std::string> args = {
+      "--home", home.path().string(), "profile", "set", "p_cam.XML", "cx=720", "cy=480",
+      "lng=139.7", "lat=35.7", "tz=32400", "yx=1", "dx=0", "dy=0", "k4=0", "k3=0.06",
+      "k2=-0.03", "atc=58.3", "dlim=40"};
+  args.insert(args.end(), pointing.begin(), pointing.end());
+  const ProgramResult set = RunMr4(args);
   ASSERT_EQ(set.exit_code, 0) << set.err;
 }
 
@@ -142,6 +146,20 @@ TEST(CalibrateCommand, AFailedFitExitsTwoAndNamesTheClip) {
     EXPECT_NE(r.out.find(c.failure, at), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(home.path() / "PROF" / "p_fit.XML"));
   }
+}
+
+// The blind solve of a mask without the sky's stars says so, naming the
+// clip and how many stars it found, exits 2 and saves nothing.
+TEST(CalibrateCommand, BlindCalibrationWithoutStarsHasNoSolution) {
+  const CameraProfile truth = testing::MakeSkyProfile();
+  const std::vector<std::uint8_t> black(static_cast<std::size_t>(truth.cx) * truth.cy * 3, 0);
+  TempHome home("mr4-calibrate-blind");
+  MakeClipHome(home, black, {"az=300", "ev=20", "rot=90", "vx=50"});
+  const ProgramResult r = RunMr4({"--home", home.path().string(), "calibrate", "--blind",
+                                  "--save-profile", "p_fit.XML", kClip});
+  EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
+  EXPECT_NE(r.out.find(kClip + ": no solution: 0 stars found, "), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(home.path() / "PROF" / "p_fit.XML"));
 }
 
 TEST(CalibrateCommand, UnknownClipIsAUsageError) {

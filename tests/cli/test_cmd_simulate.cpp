@@ -153,6 +153,64 @@ TEST(SimulateCommand, CalibrateConvergesFromTenDegreesOff) {
   }
 }
 
+// A camera recorded with any pointing at all, and its field width 20 % off,
+// is found by the blind solve and then fitted: a narrow camera and an
+// all-sky one (equidistant lens, the horizon on the 240 px circle).
+TEST(SimulateCommand, BlindCalibrationFindsACameraFromNoGuess) {
+  const struct {
+    const char* name;
+    std::vector<std::string> truth, recorded;
+    bool fisheye;
+    // Pixels within the lit field the fit is compared at.
+    std::vector<double> xs, ys;
+    double largest_error;  // [deg]
+  } cameras[] = {
+      {"narrow", {"az=250", "ev=30", "rot=8", "vx=56"},
+       {"az=20", "ev=70", "rot=-90", "vx=67.2", "dlim=15"}, false,
+       {0.5, 360.0, 719.5}, {0.5, 240.0, 479.5}, 0.05},
+      {"all-sky", {"az=0", "ev=90", "rot=30", "vx=270", "k3=0", "k2=0"},
+       {"az=100", "ev=20", "rot=0", "vx=240", "k3=0", "k2=0", "dlim=15"}, true,
+       {200.0, 360.0, 520.0}, {80.0, 240.0, 400.0}, 0.1},
+  };
+  for (const auto& camera : cameras) {
+    SCOPED_TRACE(camera.name);
+    TempHome home("mr4-simulate-blind");
+    ASSERT_EQ(SetProfile(home, "true.XML", camera.truth).exit_code, 0);
+    ASSERT_EQ(SetProfile(home, "recorded.XML", camera.recorded).exit_code, 0);
+    const std::string clips = (home.path() / "clips").string();
+    std::vector<std::string> simulate = {"--home", home.path().string(), "simulate", "--out",
+                                         clips, "--profile", "true.XML", "--time",
+                                         "2024-08-12 23:15:30", "--frames", "20", "--seed", "9"};
+    if (camera.fisheye) simulate.push_back("--fisheye");
+    ASSERT_EQ(RunMr4(simulate).exit_code, 0);
+    ASSERT_EQ(RunMr4({"--home", home.path().string(), "dirs", "add", clips, "--profile",
+                      "recorded.XML"})
+                  .exit_code,
+              0);
+    const ProgramResult r = RunMr4(
+        {"--home", home.path().string(), "calibrate", "--blind", "M20240812_231530_SIM"});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\nblind solve: az "), std::string::npos) << r.out;
+    CameraProfile truth = FittedCamera(NameValues(r.out));
+    for (const std::string& field : camera.truth) {
+      const double value = std::strtod(field.c_str() + field.find('=') + 1, nullptr);
+      const std::string name = field.substr(0, field.find('='));
+      if (name == "az") truth.p_az = static_cast<float>(value);
+      if (name == "ev") truth.p_ev = static_cast<float>(value);
+      if (name == "rot") truth.p_rot = static_cast<float>(value);
+      if (name == "vx") truth.p_vx = static_cast<float>(value);
+    }
+    truth.p_yx = 1, truth.p_dx = truth.p_dy = 0, truth.p_k4 = 0;
+    truth.p_k3 = camera.fisheye ? 0.0f : 0.06f;
+    truth.p_k2 = camera.fisheye ? 0.0f : -0.03f;
+    BuildDistortionTable(truth);
+    const CameraProfile fitted = FittedCamera(NameValues(r.out));
+    EXPECT_LT(testing::WorstDirectionErrorDeg(fitted, truth, camera.xs, camera.ys),
+              camera.largest_error)
+        << r.out;
+  }
+}
+
 TEST(SimulateCommand, ANightIsAMixOfClipsInTimeOrder) {
   TempHome home("mr4-simulate-night");
   ASSERT_EQ(SetProfile(home, "cam.XML", {"az=135", "ev=45", "rot=0", "vx=56"}).exit_code, 0);

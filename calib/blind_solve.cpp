@@ -35,7 +35,12 @@ constexpr double kLowestStarEv = 1.0;
 // expected to show for the mask stars used (several depths are tried for
 // the quads, since the picture's brightness order is not the catalogue's).
 constexpr double kQuadDepths[] = {1.5, 3.0};
-constexpr double kCheckDepth = 1.5;
+// The refinement matches against a list as deep as the checking stars
+// (deeper, the nearest star is too often the wrong one while the proposal
+// is still rough); the final count against one twice as deep, so that the
+// fainter checking stars of a sparse field find theirs.
+constexpr double kRefineDepth = 1.5;
+constexpr double kCountDepth = 3.0;
 // Field widths tried for the picture's codes, as factors on the profile's:
 // the codes of a wide field change a little with the width.
 constexpr double kWidthSteps[] = {1.0, 1.0 / 1.12, 1.12};
@@ -361,10 +366,11 @@ class Solver {
     tight_ = std::max(kTightRadiusFraction, kTightRadiusPx / p.cx) * width;
     check_count_ = std::min<int>(options.check_stars, static_cast<int>(picture_.size()));
     quad_count_ = std::min<int>(options.quad_stars, static_cast<int>(picture_.size()));
-    const int check_sky = SkyDepth(kCheckDepth * check_count_);
-    check_sky_.assign(sky_.begin(), sky_.begin() + check_sky);
-    // Stars per steradian of the checking list, over the sky above the horizon.
-    check_density_ = check_sky / (2.0 * kPi * (1.0 - std::sin(kLowestStarEv * kDegToRad)));
+    refine_sky_.assign(sky_.begin(), sky_.begin() + SkyDepth(kRefineDepth * check_count_));
+    const int count_sky = SkyDepth(kCountDepth * check_count_);
+    count_sky_.assign(sky_.begin(), sky_.begin() + count_sky);
+    // Stars per steradian of the counting list, over the sky above the horizon.
+    count_density_ = count_sky / (2.0 * kPi * (1.0 - std::sin(kLowestStarEv * kDegToRad)));
   }
 
   int quad_count() const { return quad_count_; }
@@ -442,14 +448,14 @@ class Solver {
 
   // Matches the checking stars through `proposal`; `pairs` receives the
   // picture star and sky direction of each match within `radius`.
-  int Match(const Proposal& proposal, double radius,
+  int Match(const Proposal& proposal, const std::vector<SkyStar>& sky, double radius,
             std::vector<std::pair<int, Vec3>>* pairs) const {
     const double cos_radius = std::cos(radius);
     const Vec3 axis = proposal.rotation.Column(2);
     // Sky stars that can be in the field at all.
     const double reach = std::cos(std::min(kPi, 0.8 * proposal.width + radius));
     near_.clear();
-    for (const SkyStar& s : check_sky_) {
+    for (const SkyStar& s : sky) {
       if (Dot(s.v, axis) >= reach) near_.push_back(s.v);
     }
     int matched = 0;
@@ -514,17 +520,17 @@ class Solver {
     // Its own four stars always match.
     constexpr int kOwn = 4;
     pairs_.clear();
-    if (Match(proposal, loose_, &pairs_) < kOwn + kFewestLooseMatches) return false;
+    if (Match(proposal, refine_sky_, loose_, &pairs_) < kOwn + kFewestLooseMatches) return false;
     Refine(proposal, pairs_);
     for (double radius : {loose_, tight_, tight_}) {
       pairs_.clear();
-      Match(proposal, radius, &pairs_);
+      Match(proposal, refine_sky_, radius, &pairs_);
       Refine(proposal, pairs_);
     }
-    proposal.matched = Match(proposal, tight_, nullptr);
+    proposal.matched = Match(proposal, count_sky_, tight_, nullptr);
     proposal.checked = check_count_;
     if (proposal.matched < kFewestCalibrationStars) return false;
-    const double per_star = check_density_ * kPi * tight_ * tight_;
+    const double per_star = count_density_ * kPi * tight_ * tight_;
     proposal.log10_chance =
         Log10PoissonTail(proposal.matched - kOwn, (check_count_ - kOwn) * per_star);
     return proposal.log10_chance <= options_.log10_chance_limit;
@@ -533,10 +539,10 @@ class Solver {
   const CameraProfile& p_;
   std::vector<PictureStar> picture_;
   std::vector<SkyStar> sky_;
-  std::vector<SkyStar> check_sky_;
+  std::vector<SkyStar> refine_sky_, count_sky_;
   double field_sr_;
   BlindSolveOptions options_;
-  double loose_ = 0.0, tight_ = 0.0, check_density_ = 0.0;
+  double loose_ = 0.0, tight_ = 0.0, count_density_ = 0.0;
   int check_count_ = 0, quad_count_ = 0;
   Proposal best_;
   mutable std::vector<Vec3> near_;

@@ -11,9 +11,9 @@
 
 #include "analysis/pa_dlg.h"
 #include "analysis/page_class.h"
-#include "analysis/page_plot.h"
-#include "analysis/page_gmap.h"
-#include "analysis/page_tmap.h"
+#include "maps/page_plot.h"
+#include "maps/page_gmap.h"
+#include "maps/page_tmap.h"
 #include "analysis/parallel_analysis.h"
 #include "app/settings.h"
 #include "base/error.h"

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ground_map.h"
-#include "analysis/ground_map_view.h"
-#include "analysis/map_display.h"
-#include "analysis/trail_map.h"
+#include "maps/ground_map.h"
+#include "maps/ground_map_view.h"
+#include "maps/map_display.h"
+#include "maps/trail_map.h"
 #include "app/settings.h"
 #include "base/process_values.h"
 #include "calib/camera_profile.h"

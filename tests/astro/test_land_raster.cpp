@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ground_map.h"
+#include "maps/ground_map.h"
 #include "astro/angles.h"
 #include "astro/ground_geometry.h"
 #include "astro/land_raster.h"

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "analysis/ground_map.h"
-#include "analysis/page_gmap.h"
+#include "maps/ground_map.h"
+#include "maps/page_gmap.h"
 #include "app/settings.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/temp_files.h"

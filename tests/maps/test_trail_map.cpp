@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/trail_map.h"
+#include "maps/trail_map.h"
 #include "clips/save_png.h"
 #include "tables/table_catalogue.h"
 #include "tests/support/temp_files.h"

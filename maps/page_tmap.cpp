@@ -1,4 +1,4 @@
-#include "analysis/page_tmap.h"
+#include "maps/page_tmap.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -12,7 +12,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "analysis/map_display.h"
+#include "maps/map_display.h"
 #include "app/settings.h"
 #include "calib/camera_profile.h"
 #include "calib/page_smap.h"

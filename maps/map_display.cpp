@@ -1,4 +1,4 @@
-#include "analysis/map_display.h"
+#include "maps/map_display.h"
 
 #include <algorithm>
 #include <cctype>

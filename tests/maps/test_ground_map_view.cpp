@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis/ground_map_view.h"
+#include "maps/ground_map_view.h"
 #include "astro/angles.h"
 
 namespace mr4 {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ground_map.h"
+#include "maps/ground_map.h"
 #include "app/settings.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/temp_files.h"

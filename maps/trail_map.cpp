@@ -1,4 +1,4 @@
-#include "analysis/trail_map.h"
+#include "maps/trail_map.h"
 
 #include <algorithm>
 #include <cmath>

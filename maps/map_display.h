@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ground_map_view.h"
-#include "analysis/trail_map.h"
+#include "maps/ground_map_view.h"
+#include "maps/trail_map.h"
 #include "calib/camera_profile.h"
 
 namespace mr4 {

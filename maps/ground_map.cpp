@@ -1,4 +1,4 @@
-#include "analysis/ground_map.h"
+#include "maps/ground_map.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "analysis/page_gmap.h"
+#include "maps/page_gmap.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "analysis/map_display.h"
+#include "maps/map_display.h"
 #include "app/settings.h"
 #include "base/error.h"
 #include "base/process_values.h"

@@ -1,7 +1,7 @@
 // What the maps draw: the counts of the loaded objects per shower and per
 // extra class, and the display marks that the shower and class switches and
 // "all disp"/"all off" leave on the clips, objects, showers and classes.
-#include "analysis/map_display.h"
+#include "maps/map_display.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "analysis/ground_map_view.h"
+#include "maps/ground_map_view.h"
 
 #include <algorithm>
 #include <cmath>

@@ -15,8 +15,8 @@
 
 #include <stdlib.h>
 
-#include "analysis/map_display.h"
-#include "analysis/page_plot.h"
+#include "maps/map_display.h"
+#include "maps/page_plot.h"
 #include "app/column_layouts.h"
 #include "app/main_window.h"
 #include "app/settings.h"

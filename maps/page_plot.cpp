@@ -1,4 +1,4 @@
-#include "analysis/page_plot.h"
+#include "maps/page_plot.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -9,7 +9,7 @@
 #include <QTableWidget>
 #include <initializer_list>
 
-#include "analysis/map_display.h"
+#include "maps/map_display.h"
 #include "analysis/showers.h"
 #include "app/column_layouts.h"
 #include "app/settings.h"

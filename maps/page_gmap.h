@@ -4,7 +4,7 @@
 // objects; the zoom field, the base-map and marks files, the view moved by
 // two spin buttons or centred on what was drawn, the picture saved as PNG.
 //
-// The picture is composed by the engine (analysis/ground_map_view.h) into a
+// The picture is composed by the engine (maps/ground_map_view.h) into a
 // bottom-up BGR buffer with its labels drawn in, and converted once per
 // redraw into a top-down QImage.
 //
@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "analysis/ground_map_view.h"
+#include "maps/ground_map_view.h"
 #include "app/main_window.h"
 
 class QCheckBox;

@@ -7,7 +7,7 @@
 // outlines and "fill". Like the other clip pages it carries the clip list
 // and the current clip's object list.
 //
-// The switches are engine state (analysis/map_display.h, the heights in
+// The switches are engine state (maps/map_display.h, the heights in
 // the settings): the map pages read them from there.
 //
 // User-interface thread only.

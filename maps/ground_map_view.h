@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ground_map.h"
+#include "maps/ground_map.h"
 #include "astro/ground_geometry.h"
 
 namespace mr4 {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "analysis/ground_map_view.h"
+#include "maps/ground_map_view.h"
 #include "base/shipped_data.h"
 
 namespace mr4 {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "analysis/page_tmap.h"
+#include "maps/page_tmap.h"
 #include "app/settings.h"
 #include "platform/image_codecs.h"
 #include "platform/scripted_ui.h"

@@ -4,7 +4,7 @@
 // boxes; the sky coordinates under the mouse, a clicked marker, the chart
 // saved as PNG.
 //
-// The chart is composed by the engine (analysis/trail_map.h) into a
+// The chart is composed by the engine (maps/trail_map.h) into a
 // bottom-up BGR buffer and converted once per redraw into a top-down
 // QImage, drawn one screen pixel per chart pixel.
 //
@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/trail_map.h"
+#include "maps/trail_map.h"
 #include "app/main_window.h"
 
 class QCheckBox;

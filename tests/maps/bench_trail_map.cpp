@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "analysis/trail_map.h"
+#include "maps/trail_map.h"
 #include "base/shipped_data.h"
 #include "tables/table_catalogue.h"
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "astro/angles.h"
+#include "astro/sky_coordinates.h"
 #include "calib/camera_model.h"
 #include "calib/profile_fit.h"
 
@@ -28,17 +29,18 @@ constexpr double kCodeTolerance = 0.03;
 // Picture quads narrower than this fraction of the field width carry too
 // much centroid error in their codes.
 constexpr double kSmallestQuadFraction = 0.05;
-// Catalogue stars this close to the horizon are left out: refraction bends
-// them off the rotation that maps the rest [deg].
-constexpr double kLowestStarEv = 1.0;
+// Catalogue stars lower than this are left out: the refraction below it is
+// large and uncertain [deg, true elevation].
+constexpr double kLowestStarEv = 0.5;
 // The catalogue lists hold this many times as many stars as the field is
 // expected to show for the mask stars used (several depths are tried for
 // the quads, since the picture's brightness order is not the catalogue's).
 constexpr double kQuadDepths[] = {1.5, 3.0};
-// The refinement matches against a list as deep as the checking stars
-// (deeper, the nearest star is too often the wrong one while the proposal
-// is still rough); the final count against one twice as deep, so that the
-// fainter checking stars of a sparse field find theirs.
+// A rough proposal is refined on a sky list as deep as the checking stars
+// (deeper, the nearest star within the loose radius is too often the wrong
+// one); the counts, and the refinement at the tight radius, use one twice
+// as deep, so that the fainter checking stars of a sparse field (or of a
+// field near the horizon, dimmed by extinction) find theirs.
 constexpr double kRefineDepth = 1.5;
 constexpr double kCountDepth = 3.0;
 // Field widths tried for the picture's codes, as factors on the profile's:
@@ -100,7 +102,7 @@ Mat3 RotationOf(Vec3 w) {
   return out;
 }
 
-// Horizontal frame: north, east, zenith (right-handed).
+// Horizontal frame: north, east, zenith (right-handed); apparent elevation.
 Vec3 HorizontalVector(double az, double ev) {
   const double a = az * kDegToRad, e = ev * kDegToRad;
   return {std::cos(e) * std::cos(a), std::cos(e) * std::sin(a), std::sin(e)};
@@ -520,11 +522,15 @@ class Solver {
     // Its own four stars always match.
     constexpr int kOwn = 4;
     pairs_.clear();
-    if (Match(proposal, refine_sky_, loose_, &pairs_) < kOwn + kFewestLooseMatches) return false;
-    Refine(proposal, pairs_);
-    for (double radius : {loose_, tight_, tight_}) {
+    if (Match(proposal, count_sky_, loose_, nullptr) < kOwn + kFewestLooseMatches) return false;
+    for (int round = 0; round < 2; ++round) {
       pairs_.clear();
-      Match(proposal, refine_sky_, radius, &pairs_);
+      Match(proposal, refine_sky_, loose_, &pairs_);
+      Refine(proposal, pairs_);
+    }
+    for (int round = 0; round < 2; ++round) {
+      pairs_.clear();
+      Match(proposal, count_sky_, tight_, &pairs_);
       Refine(proposal, pairs_);
     }
     proposal.matched = Match(proposal, count_sky_, tight_, nullptr);
@@ -576,7 +582,10 @@ BlindSolveResult BlindSolve(const StarCatalogue& catalogue, const CameraProfile&
   for (int i = 0; i < catalogue.count; ++i) {
     const HorizontalPoint h = StarDirection(catalogue, profile, i);
     if (h.ev < kLowestStarEv) continue;
-    sky.push_back({HorizontalVector(h.az, h.ev), EffectiveMagnitude(catalogue, profile, i)});
+    // The lens sees the refracted sky: the camera's frame is a rotation of
+    // the apparent directions, not of the true ones.
+    const double apparent = TrueToApparentElevation(h.ev, profile.p_atc);
+    sky.push_back({HorizontalVector(h.az, apparent), EffectiveMagnitude(catalogue, profile, i)});
   }
   std::stable_sort(sky.begin(), sky.end(),
                    [](const SkyStar& a, const SkyStar& b) { return a.mag < b.mag; });

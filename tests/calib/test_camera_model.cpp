@@ -112,6 +112,34 @@ TEST(CameraModel, EquidistantLensPutsAngleDTimesWOverFFromTheCentre) {
   }
 }
 
+// The angle from the axis and the position angle in the image, read from a
+// pixel without the pointing: the lens, aspect, offsets and rotation undone.
+TEST(CameraModel, PixelToAxisAngleUndoesLensAspectOffsetAndRotation) {
+  struct Case {
+    Lens lens;
+    double d, g;  // offset from the axis [deg] and true position angle [deg]
+  };
+  const Case cases[] = {
+      {{"typical", 720, 480, 135, 45, 0, 56, 1, 0, 0, 0, 0.06f, -0.03f}, 20.0, 30.0},
+      {{"turned, stretched, off-centre", 720, 480, 30, 20, -40, 56, 1.05f, 11, -7, 0, 0.06f,
+        -0.03f},
+       12.0, 250.0},
+      {kFisheye, 70.0, 100.0},
+      {kAllSky, 85.0, 320.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lens.name);
+    const CameraProfile p = MakeProfile(c.lens, 0.0f);
+    const HorizontalPoint sky = DirectionFromAxis(p, c.d, c.g);
+    const PixelPosition px = HorizontalToPixel(p, sky.az, sky.ev);
+    ASSERT_TRUE(px.inside);
+    const AxisAngle a = PixelToAxisAngle(p, px.x, px.y);
+    EXPECT_NEAR(a.distance * kRadToDeg, c.d, 1e-6);
+    const double expected = std::remainder(c.g - c.lens.rot, 360.0);
+    EXPECT_NEAR(std::remainder(a.position_angle * kRadToDeg - expected, 360.0), 0.0, 1e-6);
+  }
+}
+
 // Every pixel of a grid over the frame that sees the sky above the horizon
 // maps to a direction, and that direction maps back to the same pixel and
 // then to the same direction.

@@ -814,8 +814,9 @@ std::string ClipCount(std::size_t n) { return std::to_string(n) + (n == 1 ? " cl
 
 std::string DispatchSummaryText(const DispatchSummary& s) {
   char line[128];
-  std::snprintf(line, sizeof line, "%s %s (%d files, %.1f MB)", s.copy ? "Copied" : "Moved",
-                ClipCount(s.moved.size()).c_str(), s.files, s.bytes / (1024.0 * 1024.0));
+  std::snprintf(line, sizeof line, "%s %s (%d %s, %.1f MB)", s.copy ? "Copied" : "Moved",
+                ClipCount(s.moved.size()).c_str(), s.files, s.files == 1 ? "file" : "files",
+                s.bytes / (1024.0 * 1024.0));
   std::string text = line;
   AppendNames(text, s.moved);
   if (!s.failed.empty()) {

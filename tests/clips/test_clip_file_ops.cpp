@@ -303,8 +303,17 @@ TEST_F(FileOps, AMoveOntoItselfIsSkippedAndLosesNothing) {
     ui_.Clear();
     ui_.QueueAnswer(true);
     FileOpRun dialog;
-    DispatchMoveClips(AllRows(), targets, dest, copy, dialog);
+    DispatchSummary summary;
+    DispatchMoveClips(AllRows(), targets, dest, copy, dialog, {}, &summary);
     EXPECT_GE(dialog.skipped, 1) << dest;
+    // A clip whose folder is the destination is left as a whole; one whose
+    // single file is linked there has its other files moved.
+    const std::vector<std::string> clip = {"M20240102_031500_ST1"};
+    const bool whole = dest != root_ / "hard";
+    EXPECT_EQ(summary.skipped, whole ? clip : std::vector<std::string>{}) << dest;
+    EXPECT_EQ(summary.moved, whole ? std::vector<std::string>{} : clip) << dest;
+    EXPECT_TRUE(summary.failed.empty()) << dest;
+    EXPECT_TRUE(summary.declined.empty()) << dest;
     EXPECT_EQ(dialog.failures, 0) << dest;
     EXPECT_EQ(ReadAll(night / "M20240102_031500_ST1.avi"), "M20240102_031500_ST1.avi")
         << dest << " copy " << copy;
@@ -685,6 +694,38 @@ TEST_F(FileOps, ANightOf200ClipsLosesAndDuplicatesNothing) {
   EXPECT_EQ(run.clips, 210);
   EXPECT_TRUE(Tree(in_).empty());
   EXPECT_EQ(Tree(save), expected);
+}
+
+// The summary's lines: singular and plural, the copy's words, lists cut
+// after kSummaryNamesShown names, lines only for what happened.
+TEST(DispatchSummaryText, SaysWhatHappenedToEachList) {
+  std::vector<std::string> ten;
+  for (int i = 0; i < 10; ++i) ten.push_back("M20240102_0315" + std::to_string(10 + i) + "_ST1");
+  DispatchSummary copied;
+  copied.copy = true;
+  copied.moved = {"A", "B"};
+  copied.files = 3;
+  copied.bytes = 3 << 19;
+  DispatchSummary left;
+  left.skipped = ten;
+  DispatchSummary declined;
+  declined.moved = {"A"};
+  declined.failed = {"B"};
+  declined.skipped = {"C", "D"};
+  declined.declined = "C";
+  declined.files = 1;
+  const std::pair<DispatchSummary, std::string> cases[] = {
+      {DispatchSummary{}, "Moved 0 clips (0 files, 0.0 MB)"},
+      {copied, "Copied 2 clips (3 files, 1.5 MB)\n  A\n  B"},
+      {left, "Moved 0 clips (0 files, 0.0 MB)\nNot moved: 10 clips\n  " + ten[0] + "\n  " +
+                 ten[1] + "\n  " + ten[2] + "\n  " + ten[3] + "\n  " + ten[4] + "\n  " +
+                 ten[5] + "\n  " + ten[6] + "\n  " + ten[7] + "\n  ... and 2 more"},
+      {declined,
+       "Moved 1 clip (1 file, 0.0 MB)\n  A\nFailed: 1 clip (a file of each stayed where it "
+       "was)\n  B\nNot moved: 2 clips (the overwrite of C was declined: the run stopped "
+       "there)\n  C\n  D"},
+  };
+  for (const auto& [summary, text] : cases) EXPECT_EQ(DispatchSummaryText(summary), text);
 }
 
 }  // namespace

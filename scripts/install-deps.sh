@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libglib2.0-dev
   libpng-dev libturbojpeg0-dev
-  liberfa-dev   # astronomy tests compare against ERFA
+  liberfa-dev   # the trajectory solver; the astronomy tests compare against ERFA
   ffmpeg        # tests: ffprobe confirms that written AVI files are standard
   # replay filter plug-in and its GstHarness tests (gstreamer-check-1.0)
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev

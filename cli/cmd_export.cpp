@@ -5,7 +5,9 @@
 // first, so the tables hold the clips and the objects of their result
 // files, then writes into "AP.outdir" or --out DIR. An existing file is
 // replaced only after the question is answered (--yes), except with
-// --with-report, which asks nothing, as the Alt key does.
+// --with-report, which asks nothing, as the Alt key does. `mr4
+// export-frames` writes every meteor's samples per station and night as the
+// frames CSV or FTPdetectinfo (utility/meteor_frames.h).
 #include <cstdio>
 #include <string>
 #include <system_error>
@@ -17,11 +19,13 @@
 #include "calib/camera_profile.h"
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/scan_range.h"
 #include "clips/clip_scan.h"
 #include "clips/current_clip.h"
 #include "reports/meteor_csv.h"
 #include "reports/period_report.h"
 #include "tables/table_catalogue.h"
+#include "utility/meteor_frames.h"
 #include "utility/object_export.h"
 
 namespace mr4::cli {
@@ -144,6 +148,53 @@ int RunExportObjects(const CommandContext& context, std::span<const std::string>
     return kExitOk;
   }
   return Report("objects", ExportListedObjects(listed, folder));
+}
+
+}  // namespace mr4::cli
+
+namespace mr4::cli {
+
+int RunExportFrames(const CommandContext& context, std::span<const std::string> args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args,
+                 {{"--format", OptionKind::kValue},
+                  {"--out", OptionKind::kValue},
+                  {"--range", OptionKind::kValue},
+                  {"--from", OptionKind::kValue},
+                  {"--days", OptionKind::kValue}},
+                 &parsed, &error)) {
+    return UsageError(context, error);
+  }
+  if (!parsed.positionals().empty()) {
+    return UsageError(context, "unexpected argument '" + parsed.positionals()[0] + "'");
+  }
+  const std::optional<std::string> name = parsed.Value("--format");
+  FramesFormat format = FramesFormat::kCsv;
+  if (!name) return UsageError(context, "--format csv|ftpdetectinfo is required");
+  if (*name == "csv") {
+    format = FramesFormat::kCsv;
+  } else if (*name == "ftpdetectinfo") {
+    format = FramesFormat::kFtpDetectInfo;
+  } else {
+    return UsageError(context, "--format is csv or ftpdetectinfo, not '" + *name + "'");
+  }
+  std::filesystem::path folder;
+  if (!OutputFolder(parsed, &folder, &error)) return UsageError(context, error);
+  Settings wanted = AppSettings();
+  if (!ReadScanRange(parsed, &wanted, &error)) return UsageError(context, error);
+  ApplyScanRange(wanted);
+  ReadClipDirectories();
+  const FramesExportResult result = ExportMeteorFrames(format, folder);
+  if (result.files.empty()) std::printf("frames: nothing to export\n");
+  // A file not written fails the command; a declined one only when nothing
+  // failed.
+  int exit = kExitOk;
+  for (const ExportResult& file : result.files) {
+    const int status = Report("frames", file);
+    if (status == kExitSomeFailed || (status == kExitDeclined && exit == kExitOk)) exit = status;
+  }
+  return result.unreadable > 0 ? kExitSomeFailed : exit;
 }
 
 }  // namespace mr4::cli

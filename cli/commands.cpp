@@ -272,6 +272,23 @@ const Command kCommands[] = {
      "number formats. An existing file is replaced only after the question is\n"
      "answered (--yes).\n",
      RunExportObjects},
+    {"export-frames", "write every meteor's per-frame measurements (CSV or FTPdetectinfo)",
+     "usage: mr4 [--home DIR] [--yes] export-frames --format csv|ftpdetectinfo\n"
+     "           [--range all|range|latest] [--from 'YYYY-MM-DD HH'] [--days N] [--out DIR]\n"
+     "\n"
+     "Scans the clip directories (the range options as for 'mr4 scan') and\n"
+     "writes the samples of every meteor (an object whose class does not begin\n"
+     "with \"_\") of the clips with a result file: time (UTC), frame and field,\n"
+     "x, y, azimuth, elevation, RA and Dec (J2000), magnitude, with the\n"
+     "station's longitude, latitude and altitude, lid and sid, and the camera.\n"
+     "One file per station and night (the local date 12 hours before the\n"
+     "trigger) in AP.outdir or DIR: --format csv writes\n"
+     "frames_<lid>_<sid>_<yyyymmdd>.csv (columns in docs/frames-export.md, one\n"
+     "line per sample in time order), --format ftpdetectinfo writes\n"
+     "FTPdetectinfo_<station>_<yyyymmdd>.txt for trajectory solvers. An\n"
+     "existing file is replaced only after the question is answered (--yes).\n"
+     "Exits 2 when a result file could not be read or a file not written.\n",
+     RunExportFrames},
     {"time-adjust", "shift the recorded start time of clips",
      "usage: mr4 [--home DIR] [--yes] time-adjust --shift SECONDS CLIP...\n"
      "\n"

@@ -76,6 +76,7 @@ int RunDeleteResults(const CommandContext&, std::span<const std::string>);
 int RunExportCsv(const CommandContext&, std::span<const std::string>);
 int RunReport(const CommandContext&, std::span<const std::string>);
 int RunExportObjects(const CommandContext&, std::span<const std::string>);
+int RunExportFrames(const CommandContext&, std::span<const std::string>);
 int RunTimeAdjust(const CommandContext&, std::span<const std::string>);
 int RunPeakHold(const CommandContext&, std::span<const std::string>);
 int RunMeteorPicture(const CommandContext&, std::span<const std::string>);

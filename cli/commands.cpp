@@ -333,6 +333,22 @@ const Command kCommands[] = {
      "the home, where the command runs). Exits 1 on a bad option, 2 when the\n"
      "file cannot be written.\n",
      RunTrailMap},
+    {"trajectory", "pair the meteors of several stations and solve their trajectories",
+     "usage: mr4 [--home DIR] trajectory [SCAN RANGE] [--window S] [--out DIR]\n"
+     "\n"
+     "Scans the clip directories (SCAN RANGE as for 'mr4 scan') and pairs the\n"
+     "meteor objects of different stations (lid_sid of the clip) whose time\n"
+     "spans meet within S seconds (default 2, 0 .. 60) and whose planes of\n"
+     "sight meet at 20 .. 200 km with at least 1 deg of convergence; three or\n"
+     "more stations join one meteor. Each meteor's frames are read from the\n"
+     "result files and solved for its trajectory, radiants, speeds and orbit.\n"
+     "Writes trajectories.csv (one line per solved meteor) and a detail file\n"
+     "T<yyyymmdd>_<hhmmss>_<ms>.csv per solved meteor into DIR (default: the\n"
+     "export folder AP.outdir), replacing files of the same names. Meteors\n"
+     "that cannot be solved are listed with the reason. Exits 0 when the files\n"
+     "were written (also with failed meteors), 1 on a bad option, 2 when a\n"
+     "file cannot be written.\n",
+     RunTrajectory},
     {"peak-hold", "write the peak-hold picture of a clip's video",
      "usage: mr4 [--home DIR] [--yes] peak-hold CLIP [--interval N] [--out FILE]\n"
      "\n"

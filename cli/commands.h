@@ -81,6 +81,7 @@ int RunTimeAdjust(const CommandContext&, std::span<const std::string>);
 int RunPeakHold(const CommandContext&, std::span<const std::string>);
 int RunMeteorPicture(const CommandContext&, std::span<const std::string>);
 int RunTrailMap(const CommandContext&, std::span<const std::string>);
+int RunTrajectory(const CommandContext&, std::span<const std::string>);
 // `mr4 groundmap --render`, which RunGroundMap hands on to.
 int RenderGroundMap(const CommandContext&, std::span<const std::string>);
 

@@ -1,0 +1,314 @@
+// `mr4 trajectory`: the meteors that two or more stations saw among the
+// scanned clips, each solved for its trajectory and orbit. The clips'
+// meteor objects (classes not beginning with "_") are paired by their time
+// spans and planes of sight; the paired objects' frames are read from their
+// clips' result files and solved together. Writes "trajectories.csv" (one
+// line per solved meteor) and one detail file per solved meteor into
+// --out DIR or the export folder; the columns are in
+// docs/trajectory-files.md.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "analysis/analysis_context.h"
+#include "analysis/result_file.h"
+#include "app/settings.h"
+#include "astro/time_scales.h"
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/scan_range.h"
+#include "clips/clip_scan.h"
+#include "reports/export_files.h"
+#include "tables/table_catalogue.h"
+#include "trajectory/pairing.h"
+#include "trajectory/trajectory_solver.h"
+
+namespace mr4::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kSecondsPerDay = 86400.0;
+constexpr char kSummaryName[] = "trajectories.csv";
+
+// How a clip's field numbers map to time, as the analysis counts them:
+// seconds from the clip's trigger are field / rate - head time.
+struct FieldClock {
+  double rate = 25.0;
+  double head_s = 0.0;
+  double Seconds(int field) const { return field / rate - head_s; }
+};
+
+FieldClock ClockOf(const Table& clips, int row) {
+  double fps = clips.Float(row, clip::kFps);
+  const int cy = clips.Int(row, clip::kCy);
+  if (fps <= 0.1) fps = (cy == 240 || cy == 480 || cy == 1080) ? 29.97 : 25.0;
+  int head = clips.Int(row, clip::kHead);
+  if (head < 10) head = 10;
+  const int per_frame = clips.Int(row, clip::kInterlaced) != 0 ? 2 : 1;
+  FieldClock c;
+  c.rate = per_frame * fps;
+  c.head_s = per_frame * head / c.rate;
+  return c;
+}
+
+// UTC MJD of the clip's trigger (its local time less its zone).
+double ClipMjdUtc(const Table& clips, int row) {
+  return CivilToMjd(clips.Int(row, clip::kY), clips.Int(row, clip::kMo),
+                    clips.Int(row, clip::kD), clips.Int(row, clip::kH),
+                    clips.Int(row, clip::kM), clips.Float(row, clip::kS)) -
+         clips.Int(row, clip::kTz) / kSecondsPerDay;
+}
+
+// One meteor object of a scanned clip.
+struct LoadedObject {
+  int object_row = -1;
+  int clip_row = -1;
+  int track = 0;  // its place in the clip's chain: the track of the result file
+  std::string station;
+  std::string shower;
+};
+
+bool IsMeteorClass(std::string_view cls) { return !cls.empty() && cls[0] != '_'; }
+
+// Every meteor object of the existing clips, with its plain record for
+// the pairing.
+void LoadObjects(std::vector<LoadedObject>* loaded, std::vector<PairingObject>* records) {
+  const Table& clips = Tables().clip;
+  const Table& objects = Tables().obj;
+  std::map<std::string, int> station_numbers;
+  for (int c = 0; c < clips.count(); ++c) {
+    if (!clips.Exists(c)) continue;
+    const std::string station =
+        std::string(clips.Text(c, clip::kLid)) + "_" + std::string(clips.Text(c, clip::kSid));
+    const int number =
+        station_numbers.try_emplace(station, int(station_numbers.size())).first->second;
+    const FieldClock clock = ClockOf(clips, c);
+    const double trigger = ClipMjdUtc(clips, c);
+    int k = 0;
+    for (int o = clips.Int(c, clip::kOline); o >= 0 && k < objects.count();
+         o = objects.Int(o, obj::kOlinenext), ++k) {
+      if (!objects.Exists(o) || !IsMeteorClass(objects.Text(o, obj::kClass))) continue;
+      PairingObject r;
+      r.station = number;
+      r.lng_deg = clips.Float(c, clip::kLng);
+      r.lat_deg = clips.Float(c, clip::kLat);
+      r.alt_m = clips.Float(c, clip::kAlt) + clips.Float(c, clip::kGioidh);
+      r.begin_mjd_utc = trigger + clock.Seconds(objects.Int(o, obj::kFs)) / kSecondsPerDay;
+      r.end_mjd_utc = trigger + clock.Seconds(objects.Int(o, obj::kFe)) / kSecondsPerDay;
+      r.begin_ra_deg = objects.Float(o, obj::kRa1);
+      r.begin_dec_deg = objects.Float(o, obj::kDc1);
+      r.end_ra_deg = objects.Float(o, obj::kRa2);
+      r.end_dec_deg = objects.Float(o, obj::kDc2);
+      records->push_back(r);
+      loaded->push_back({o, c, k, station, std::string(objects.Text(o, obj::kClass))});
+    }
+  }
+}
+
+// The object's frames from its clip's result file; empty when it cannot be
+// read (said by the reader).
+StationSight SightOf(const LoadedObject& object) {
+  const Table& clips = Tables().clip;
+  StationSight s;
+  s.station = object.station;
+  s.lng_deg = clips.Float(object.clip_row, clip::kLng);
+  s.lat_deg = clips.Float(object.clip_row, clip::kLat);
+  s.alt_m = clips.Float(object.clip_row, clip::kAlt) + clips.Float(object.clip_row, clip::kGioidh);
+  s.t_ref_mjd_utc = ClipMjdUtc(clips, object.clip_row);
+  AnalysisContext& c = AnalysisContextAt(0);
+  AllocateAnalysisContext(c);
+  if (!EnsureClipTrail(c, object.clip_row) || object.track >= c.track_count) return s;
+  const FieldClock clock = ClockOf(clips, object.clip_row);
+  int max_level = clips.Int(object.clip_row, clip::kMaxLev);
+  double zero_point = 2.5 * std::log10(max_level) + clips.Float(object.clip_row, clip::kMaxMag);
+  if (max_level < 1 || clips.Int(object.clip_row, clip::kMinLev) < 1) zero_point = 6.1;
+  const Track& t = c.tracks[object.track];
+  for (int k = 0; k < t.sample_count; ++k) {
+    const Detection& d = c.Sample(t.samples[k]);
+    const double mag = d.Lsum < 1 ? zero_point : zero_point - 2.5 * std::log10(d.Lsum);
+    s.samples.push_back({clock.Seconds(d.field), d.ra, d.dec, mag});
+  }
+  return s;
+}
+
+void Number(std::string* out, double value, int decimals) {
+  *out += ',';
+  if (std::isfinite(value)) AppendFixedText(out, value, decimals);
+}
+
+// "YYYY-MM-DD hh:mm:ss.sss" of a UTC MJD.
+std::string UtcText(double mjd) {
+  const CivilTime t = MjdToCivil(mjd);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%06.3f", t.year, t.month, t.day,
+                t.hour, t.minute, static_cast<double>(t.second));
+  return text;
+}
+
+// "T<yyyymmdd>_<hhmmss>_<ms>.csv" of the meteor's begin.
+std::string DetailName(double mjd) {
+  const CivilTime t = MjdToCivil(mjd);
+  char text[48];
+  std::snprintf(text, sizeof text, "T%04d%02d%02d_%02d%02d%02d_%03d.csv", t.year, t.month,
+                t.day, t.hour, t.minute, static_cast<int>(t.second),
+                static_cast<int>(std::fmod(t.second, 1.0f) * 1000.0f) % 1000);
+  return text;
+}
+
+constexpr char kSummaryHeader[] =
+    "begin_utc,stations,detail,begin_lat,begin_lng,begin_h,end_lat,end_lng,end_h,"
+    "ra_app,dec_app,ra_geo,dec_geo,v_init,v_avg,vg,a,e,q,i,peri,node,"
+    "sd_radiant,sd_radiant_geo,sd_vg,sd_v_init,sd_begin_h,sd_end_h,sd_a,sd_e,sd_q,sd_i,"
+    "shower,convergence,rms_arcsec,frames\r\n";
+constexpr char kDetailHeader[] = "station,t,lat,lng,h,length,residual_arcsec\r\n";
+
+void AppendSummaryLine(std::string* out, const TrajectorySolution& s, const std::string& stations,
+                       const std::string& detail, const std::string& shower) {
+  *out += UtcText(s.t_ref_mjd_utc);
+  *out += ',' + stations + ',' + detail;
+  for (double v : {s.begin_lat_deg, s.begin_lng_deg}) Number(out, v, 5);
+  Number(out, s.begin_height_km, 3);
+  for (double v : {s.end_lat_deg, s.end_lng_deg}) Number(out, v, 5);
+  Number(out, s.end_height_km, 3);
+  for (double v : {s.radiant_ra_deg, s.radiant_dec_deg, s.geo_ra_deg, s.geo_dec_deg}) {
+    Number(out, v, 3);
+  }
+  for (double v : {s.v_init_kms, s.v_avg_kms, s.vg_kms}) Number(out, v, 3);
+  Number(out, s.a_au, 4);
+  Number(out, s.e, 5);
+  Number(out, s.q_au, 5);
+  for (double v : {s.i_deg, s.peri_deg, s.node_deg}) Number(out, v, 3);
+  for (double v : {s.sigma_radiant_deg, s.sigma_geo_radiant_deg, s.sigma_vg_kms,
+                   s.sigma_v_init_kms, s.sigma_begin_height_km, s.sigma_end_height_km}) {
+    Number(out, v, 3);
+  }
+  Number(out, s.sigma_a_au, 4);
+  Number(out, s.sigma_e, 5);
+  Number(out, s.sigma_q_au, 5);
+  Number(out, s.sigma_i_deg, 3);
+  *out += ',' + shower;
+  Number(out, s.max_convergence_deg, 3);
+  Number(out, s.rms_residual_arcsec, 2);
+  *out += ',' + std::to_string(s.points.size()) + "\r\n";
+}
+
+std::string DetailText(const TrajectorySolution& s) {
+  std::string text = kDetailHeader;
+  for (const TrajectoryPoint& p : s.points) {
+    text += p.station;
+    Number(&text, p.t_s, 4);
+    Number(&text, p.lat_deg, 5);
+    Number(&text, p.lng_deg, 5);
+    Number(&text, p.height_km, 3);
+    Number(&text, p.length_km, 3);
+    Number(&text, p.residual_arcsec, 2);
+    text += "\r\n";
+  }
+  return text;
+}
+
+// The shower code the stations agree on, else "spo".
+std::string ShowerOf(const std::vector<const LoadedObject*>& members) {
+  std::string code = members.front()->shower;
+  for (const LoadedObject* m : members) {
+    if (m->shower != code) return "spo";
+  }
+  return code;
+}
+
+}  // namespace
+
+int RunTrajectory(const CommandContext& context, std::span<const std::string> args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args,
+                 {{"--window", OptionKind::kValue},
+                  {"--out", OptionKind::kValue},
+                  {"--range", OptionKind::kValue},
+                  {"--from", OptionKind::kValue},
+                  {"--days", OptionKind::kValue}},
+                 &parsed, &error)) {
+    return UsageError(context, error);
+  }
+  if (!parsed.positionals().empty()) {
+    return UsageError(context, "unexpected argument '" + parsed.positionals()[0] + "'");
+  }
+  PairingOptions pairing;
+  if (const std::optional<std::string> w = parsed.Value("--window")) {
+    char* end = nullptr;
+    const double value = std::strtod(w->c_str(), &end);
+    if (w->empty() || *end != '\0' || !(value >= 0.0 && value <= 60.0)) {
+      return UsageError(context, "--window '" + *w + "' is not a number of seconds 0 .. 60");
+    }
+    pairing.window_s = value;
+  }
+  fs::path folder;
+  if (const std::optional<std::string> out = parsed.Value("--out")) {
+    std::error_code ec;
+    if (!fs::is_directory(*out, ec)) {
+      return UsageError(context, "--out '" + *out + "' is not a directory");
+    }
+    folder = *out;
+  }
+  Settings wanted = AppSettings();
+  if (!ReadScanRange(parsed, &wanted, &error)) return UsageError(context, error);
+  ApplyScanRange(wanted);
+  ReadClipDirectories();
+  if (folder.empty()) folder = ExportFolder(AppSettings());
+
+  std::vector<LoadedObject> loaded;
+  std::vector<PairingObject> records;
+  LoadObjects(&loaded, &records);
+  const std::vector<MultiStationMeteor> meteors = PairObjects(records, pairing);
+  std::printf("trajectory: %zu meteor objects, %zu multi-station meteors\n", loaded.size(),
+              meteors.size());
+
+  std::string summary = kSummaryHeader;
+  int solved = 0, failed = 0, written_details = 0;
+  for (std::size_t m = 0; m < meteors.size(); ++m) {
+    std::vector<StationSight> sights;
+    std::vector<const LoadedObject*> members;
+    std::string stations;
+    for (int i : meteors[m].objects) {
+      members.push_back(&loaded[i]);
+      sights.push_back(SightOf(loaded[i]));
+      if (!stations.empty()) stations += ' ';
+      stations += loaded[i].station;
+    }
+    if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\rsolving %zu of %zu", m + 1, meteors.size());
+    const TrajectorySolution s = SolveTrajectory(sights);
+    if (!s.ok) {
+      ++failed;
+      std::printf("failed: %s %s: %s\n", UtcText(records[meteors[m].objects[0]].begin_mjd_utc).c_str(),
+                  stations.c_str(), s.failure.c_str());
+      continue;
+    }
+    ++solved;
+    const std::string detail = DetailName(s.t_ref_mjd_utc);
+    if (WriteExportFile(folder / detail, DetailText(s))) {
+      ++written_details;
+    } else {
+      std::printf("cannot write %s\n", (folder / detail).c_str());
+    }
+    AppendSummaryLine(&summary, s, stations, detail, ShowerOf(members));
+  }
+  if (isatty(STDERR_FILENO) && !meteors.empty()) std::fprintf(stderr, "\n");
+  const fs::path path = folder / kSummaryName;
+  if (!WriteExportFile(path, summary)) {
+    std::printf("trajectory: cannot write %s\n", path.c_str());
+    return kExitSomeFailed;
+  }
+  std::printf("trajectory: %s (%d solved, %d failed)\n", path.c_str(), solved, failed);
+  return written_details == solved ? kExitOk : kExitSomeFailed;
+}
+
+}  // namespace mr4::cli

@@ -2,6 +2,8 @@
 // of them) the way the capture program writes them, with a truth file each.
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "base/process_values.h"
@@ -11,6 +13,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "sim/clip_simulator.h"
+#include "sim/network_simulator.h"
 
 namespace mr4::cli {
 namespace {
@@ -42,6 +45,44 @@ void PrintClip(const SimClipResult& clip) {
   std::printf("\n");
 }
 
+void PrintNetworkMeteor(const NetworkMeteorResult& meteor) {
+  const NetworkMeteorTruth& t = meteor.truth;
+  std::printf("%s %s v=%.1f km/s h=%.1f-%.1f km convergence=%.1f deg:", t.name.c_str(),
+              t.path.shower.c_str(), t.path.speed, t.begin.height, t.end.height,
+              t.max_convergence);
+  for (const NetworkSighting& s : t.seen) std::printf(" %s %s", s.station.c_str(), s.clip.c_str());
+  std::printf("\n");
+}
+
+// The stations of a stations file, each with its camera profile.
+bool LoadStations(const std::string& name, std::vector<NetworkStation>* stations,
+                  std::string* error) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) {
+    *error = "cannot read the stations file " + name;
+    return false;
+  }
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  const std::string text = buffer.str();
+  std::vector<StationLine> lines;
+  if (!ParseStationsText(text, &lines, error)) {
+    *error = name + ": " + *error;
+    return false;
+  }
+  for (const StationLine& line : lines) {
+    const std::filesystem::path path(line.profile);
+    const std::filesystem::path file = path.has_parent_path() ? path : ProfileFile(line.profile);
+    CameraProfile camera = CurrentProfile();
+    if (!ReadProfileFile(file, camera)) {
+      *error = name + ": station " + line.id + ": cannot read the profile " + file.string();
+      return false;
+    }
+    stations->push_back(MakeNetworkStation(line, camera, line.dir));
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunSimulate(const CommandContext& context, std::span<const std::string> args) {
@@ -58,7 +99,9 @@ int RunSimulate(const CommandContext& context, std::span<const std::string> args
                   {"--tail", OptionKind::kValue},      {"--seed", OptionKind::kValue},
                   {"--clock-error", OptionKind::kValue}, {"--suffix", OptionKind::kValue},
                   {"--fisheye", OptionKind::kFlag},    {"--night", OptionKind::kFlag},
-                  {"--date", OptionKind::kValue},      {"--clips", OptionKind::kValue}},
+                  {"--date", OptionKind::kValue},      {"--clips", OptionKind::kValue},
+                  {"--stations", OptionKind::kValue},  {"--clock-spread", OptionKind::kValue},
+                  {"--singles", OptionKind::kValue},   {"--decel", OptionKind::kValue}},
                  &parsed, &error)) {
     return UsageError(context, error);
   }
@@ -129,6 +172,89 @@ int RunSimulate(const CommandContext& context, std::span<const std::string> args
   o.fisheye = parsed.Has("--fisheye");
   o.profile.p_inter = o.interlaced;
   o.profile.p_bbf = o.bbf;
+
+  if (const auto file = parsed.Value("--stations")) {
+    if (parsed.Has("--profile")) {
+      return UsageError(context, "--stations gives each station its profile; drop --profile");
+    }
+    NetworkOptions network;
+    network.render = o;
+    if (!number("--clock-spread", &network.clock_spread, 0.0, 60.0)) {
+      return UsageError(context, error);
+    }
+    NetworkMeteorRequest request;
+    request.radiant = o.radiant;
+    request.duration = o.duration;
+    request.seed = o.seed;
+    if (parsed.Has("--mag-peak")) request.abs_mag_peak = o.mag_peak;
+    if (const auto text = parsed.Value("--decel")) {
+      const std::vector<std::string> parts = SplitComma(*text);
+      if (*text == "random") {
+        network.deceleration = true;
+      } else if (parts.size() != 2 || !ParseDouble(parts[0], &request.decel_a1) ||
+                 !ParseDouble(parts[1], &request.decel_a2) || !(request.decel_a1 >= 0) ||
+                 !(request.decel_a1 <= 100) || !(request.decel_a2 >= 0) ||
+                 !(request.decel_a2 <= 100)) {
+        return UsageError(context, "--decel '" + *text + "' is not A1,A2 (km, 1/s) nor random");
+      } else {
+        request.decel_given = true;
+      }
+    }
+    if (o.object != SimObjectKind::kMeteor) {
+      return UsageError(context, "--stations simulates meteors only");
+    }
+    std::vector<NetworkStation> stations;
+    if (!LoadStations(*file, &stations, &error)) return UsageError(context, error);
+    if (parsed.Has("--night")) {
+      CivilTime date;
+      const auto text = parsed.Value("--date");
+      if (!text) return UsageError(context, "--night needs --date YYYY-MM-DD");
+      if (!ParseDateTime(*text, false, &date)) {
+        return UsageError(context,
+                          "--date '" + *text + "' is not a valid YYYY-MM-DD in 1901..2098");
+      }
+      int clips = 10;
+      int singles = -1;
+      if (!integer("--clips", &clips, 1, 1000) || !integer("--singles", &singles, 0, 1000)) {
+        return UsageError(context, error);
+      }
+      if (singles < 0) singles = (clips + 3) / 4;
+      const NetworkNightResult night = SimulateNetworkNight(
+          stations, network, date.year, date.month, date.day, clips, singles, StarMap(), *out);
+      for (const NetworkMeteorResult& meteor : night.meteors) PrintNetworkMeteor(meteor);
+      for (std::size_t i = 0; i < night.singles.size(); ++i) {
+        std::printf("single %s ", night.single_stations[i].c_str());
+        PrintClip(night.singles[i]);
+      }
+      if (!night.ok) {
+        std::fprintf(stderr, "mr4 simulate: %s\n", night.error.c_str());
+        return kExitSomeFailed;
+      }
+      return kExitOk;
+    }
+    const auto time = parsed.Value("--time");
+    if (!time) return UsageError(context, "--time 'YYYY-MM-DD hh:mm:ss' is required");
+    CivilTime begin;
+    if (!ParseDateTime(*time, true, &begin)) {
+      return UsageError(context, "--time '" + *time +
+                                     "' is not a valid 'YYYY-MM-DD hh:mm:ss' in 1901..2098");
+    }
+    // The begin in the first station's zone.
+    request.begin_mjd = CivilToMjd(begin.year, begin.month, begin.day, begin.hour, begin.minute,
+                                   begin.second) -
+                        stations[0].profile.p_tz / 86400.0;
+    const NetworkMeteorResult meteor =
+        SimulateNetworkMeteor(stations, network, request, StarMap(), *out);
+    if (!meteor.ok) {
+      std::fprintf(stderr, "mr4 simulate: %s\n", meteor.error.c_str());
+      return kExitSomeFailed;
+    }
+    PrintNetworkMeteor(meteor);
+    return kExitOk;
+  }
+  for (const char* option : {"--clock-spread", "--singles", "--decel"}) {
+    if (parsed.Has(option)) return UsageError(context, std::string(option) + " needs --stations");
+  }
 
   if (parsed.Has("--night")) {
     CivilTime date;

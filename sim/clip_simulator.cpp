@@ -308,6 +308,51 @@ struct Sky {
   }
 };
 
+// The network's meteor as this station sees it: its own line of sight and
+// range to every point of the one path, from its own trigger.
+bool PlanPathMeteor(const SimOptions& o, const CameraProfile& p, Track* track,
+                    SimObjectTruth* truth) {
+  const Sky sky{p};
+  const SimPath path = o.path;
+  const LocalFrame frame = LocalFrameAt(
+      {p.p_lng > 180.0f ? p.p_lng - 360.0 : p.p_lng, p.p_lat, (p.p_alt + p.p_gioidh) / 1000.0});
+  const double delay = path.begin_delay;
+  const auto light = LightCurve(0.0, path.duration, path.abs_mag_peak, path.abs_mag_ends);
+  // Apparent magnitude at clip time t (meteor time t + delay).
+  auto magnitude = [=](double t) {
+    const double range = Norm(path.At(t + delay) - frame.origin);
+    return light(t + delay) + 5.0 * std::log10(range / 100.0);
+  };
+  track->t0 = -delay;
+  track->t1 = path.duration - delay;
+  track->sigma = 1.1;
+  track->position = [=, &p](double t, double* x, double* y) {
+    const HorizontalPoint hp = DirectionTo(frame, path.At(t + delay));
+    const PixelPosition pix = HorizontalToPixel(p, hp.az, hp.ev);
+    *x = pix.x;
+    *y = pix.y;
+    return pix.inside;
+  };
+  track->magnitude = magnitude;
+  for (int k = 0; k < 2; ++k) {
+    const double t = k == 0 ? track->t0 : track->t1;
+    const EarthVector at = path.At(t + delay);
+    const HorizontalPoint hp = DirectionTo(frame, at);
+    const PixelPosition pix = HorizontalToPixelClamped(p, hp.az, hp.ev);
+    (k == 0 ? truth->start : truth->end) =
+        sky.Point(t, hp.az, hp.ev, pix.x, pix.y, EarthToGeodetic(at).height);
+  }
+  truth->shower = path.shower;
+  truth->radiant_ra = path.radiant_ra;
+  truth->radiant_dec = path.radiant_dec;
+  truth->speed = path.speed;
+  // The brightest apparent magnitude, at the light curve's peak.
+  truth->mag_peak = magnitude(0.6 * path.duration - delay);
+  truth->mag_ends = magnitude(track->t0);
+  truth->ideal_class = truth->shower;
+  return true;
+}
+
 // Builds the object of the clip: its track and truth. False with `error`.
 bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track* track,
                 SimObjectTruth* truth, std::string* error) {
@@ -382,6 +427,8 @@ bool PlanObject(const SimOptions& o, const CameraProfile& p, Random& rng, Track*
     }
     case SimObjectKind::kMeteor: break;
   }
+
+  if (o.path.given) return PlanPathMeteor(o, p, track, truth);
 
   // The meteor: a straight line in the atmosphere away from the radiant.
   double ra = o.radiant.ra, dec = o.radiant.dec, speed = o.radiant.speed;
@@ -601,6 +648,21 @@ bool ParseSimFormat(const std::string& name, AviPixelFormat* format) {
   return false;
 }
 
+double SimPath::Length(double t) const {
+  if (decel_a1 == 0.0 || decel_a2 == 0.0) return speed * t;
+  return speed * t - decel_a1 * (std::expm1(decel_a2 * t) - decel_a2 * t);
+}
+
+double SimPath::SpeedAt(double t) const {
+  return speed - decel_a1 * decel_a2 * std::expm1(decel_a2 * t);
+}
+
+std::vector<std::string> SimulatedShowerCodes() {
+  std::vector<std::string> codes;
+  for (const MdcSolution& s : SimShowers(nullptr)) codes.push_back(s.code);
+  return codes;
+}
+
 bool LookUpShower(const std::string& code, double sol, ShowerAtDate* out) {
   for (const MdcSolution& s : SimShowers(nullptr)) {
     if (s.code != code) continue;
@@ -803,14 +865,12 @@ SimClipResult SimulateClip(const SimOptions& o, const StarCatalogue& catalogue,
   return result;
 }
 
-SimNightResult SimulateNight(const SimOptions& base, int year, int month, int day, int count,
-                             const StarCatalogue& catalogue, const fs::path& dir) {
-  SimNightResult night;
-  CameraProfile p = base.profile;
-  // Dusk and dawn: the Sun below -12 deg, searched in 5-minute steps from
-  // local noon of the date.
+bool DarkHours(const CameraProfile& p, int year, int month, int day, double* dusk,
+               double* dawn) {
+  // The Sun below -12 deg, searched in 5-minute steps from local noon.
   const double noon = CivilToMjd(year, month, day, 12, 0, 0.0f);
-  double dusk = -1, dawn = -1;
+  *dusk = -1;
+  *dawn = -1;
   for (int k = 0; k <= 288; ++k) {
     const double mjd = noon + k * 5.0 / 1440.0;
     const CivilTime c = MjdToCivil(mjd);
@@ -820,10 +880,18 @@ SimNightResult SimulateNight(const SimOptions& base, int year, int month, int da
                                          p.p_tz, p.p_lng);
     const bool dark =
         EquatorialToHorizontal(mjd - p.p_tz / 86400.0, lst, p.p_lat, sun.ra, sun.dec).ev < -12.0;
-    if (dark && dusk < 0) dusk = mjd;
-    if (dark) dawn = mjd;
+    if (dark && *dusk < 0) *dusk = mjd;
+    if (dark) *dawn = mjd;
   }
-  if (dusk < 0) {
+  return *dusk >= 0;
+}
+
+SimNightResult SimulateNight(const SimOptions& base, int year, int month, int day, int count,
+                             const StarCatalogue& catalogue, const fs::path& dir) {
+  SimNightResult night;
+  CameraProfile p = base.profile;
+  double dusk = -1, dawn = -1;
+  if (!DarkHours(p, year, month, day, &dusk, &dawn)) {
     night.error = "the Sun does not go 12 degrees below the horizon that night";
     return night;
   }

@@ -29,6 +29,7 @@
 #include "calib/camera_profile.h"
 #include "calib/star_catalogue.h"
 #include "sim/avi_writer.h"
+#include "sim/earth_frame.h"
 
 namespace mr4 {
 
@@ -50,6 +51,32 @@ struct SimRadiant {
   double speed = 0.0;          // at the atmosphere [km/s]; 0: shower's or drawn
 };
 
+// A meteor's path given in the Earth-fixed frame: the one meteor that every
+// station of a network sees, each from its own place. The meteor travels
+// from `begin` along `direction` with the lag model
+//   l(t) = speed t - decel_a1 (e^(decel_a2 t) - 1 - decel_a2 t)   [km]
+// (speed(t) = speed - decel_a1 decel_a2 (e^(decel_a2 t) - 1)), for
+// `duration` seconds. Its light curve is in absolute magnitude (at 100 km):
+// each station sees it fainter by 5 log10(range / 100 km).
+struct SimPath {
+  bool given = false;
+  EarthVector begin;      // [km]
+  EarthVector direction;  // unit, the direction of motion
+  double speed = 0.0;     // initial [km/s]
+  double decel_a1 = 0.0;  // [km]
+  double decel_a2 = 0.0;  // [1/s]
+  double duration = 0.0;  // [s]
+  double abs_mag_peak = 0.0, abs_mag_ends = 2.0;
+  double begin_delay = 0.0;  // the clip's true trigger after the meteor's begin [s]
+  std::string shower = "spo";
+  double radiant_ra = 0.0, radiant_dec = 0.0;  // apparent, J2000 [deg]
+
+  // Distance travelled and speed `t` seconds after the begin.
+  double Length(double t) const;
+  double SpeedAt(double t) const;
+  EarthVector At(double t) const { return begin + Length(t) * direction; }
+};
+
 struct SimOptions {
   CameraProfile profile;   // the true camera; derived values are recomputed
   CivilTime trigger;       // true local trigger time (zone profile.p_tz)
@@ -58,6 +85,7 @@ struct SimOptions {
 
   SimObjectKind object = SimObjectKind::kMeteor;
   SimRadiant radiant;
+  SimPath path;              // set: the meteor follows it (object kMeteor)
   double mag_peak = 0.0;     // brightest magnitude of the object
   double mag_ends = 4.0;     // magnitude at the start and end of its light curve
   double duration = 0.0;     // meteor duration [s]; 0: from its heights and speed
@@ -121,6 +149,14 @@ struct ShowerAtDate {
   bool active = false;  // the solar longitude lies in the activity range
 };
 bool LookUpShower(const std::string& code, double solar_longitude, ShowerAtDate* out);
+// The codes of the showers the simulator draws from.
+std::vector<std::string> SimulatedShowerCodes();
+
+// The dark hours of the local date `date` (evening) at the profile's
+// place: the first and last 5-minute step from local noon with the Sun
+// below -12 deg, as local MJDs. False when the Sun stays higher.
+bool DarkHours(const CameraProfile& profile, int year, int month, int day, double* dusk,
+               double* dawn);
 
 // A night of clips from dusk to dawn (Sun below -12 deg) of the local date
 // `date` (evening), `count` clips with a mix of shower members of the

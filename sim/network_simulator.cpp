@@ -309,13 +309,17 @@ bool PlanNetworkPath(const std::vector<NetworkStation>& stations,
       p.decel_a1 = loss / (p.decel_a2 * std::expm1(p.decel_a2 * duration));
     }
     if (p.decel_a1 > 0 && p.decel_a2 > 0) {
-      // The time at which the slowed meteor reaches the end height.
-      double lo = 0.0, hi = duration;
-      while (p.Length(hi) < length && p.SpeedAt(hi) > 0 && hi < 60.0) hi *= 1.5;
-      if (p.Length(hi) < length || p.SpeedAt(hi) <= 0.0) {
-        *error = "the deceleration stops the meteor before its end height";
-        return false;
+      // The time at which the slowed meteor reaches the end height, before
+      // it would stop; a deceleration that stops it short is drawn again.
+      const double stop = std::log1p(v / (p.decel_a1 * p.decel_a2)) / p.decel_a2;
+      if (p.Length(stop) <= length) {
+        if (request.decel_given) {
+          *error = "the deceleration stops the meteor before its end height";
+          return false;
+        }
+        continue;
       }
+      double lo = 0.0, hi = stop;
       for (int k = 0; k < 60; ++k) {
         const double m = 0.5 * (lo + hi);
         (p.Length(m) < length ? lo : hi) = m;

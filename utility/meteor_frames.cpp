@@ -1,5 +1,6 @@
 #include "utility/meteor_frames.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <mutex>
@@ -36,7 +37,14 @@ FramesCamera CameraOf(const Table& clips, int row) {
   c.lng = lng;
   c.lat = clips.Float(row, clip::kLat);
   c.alt_m = clips.Float(row, clip::kAlt);
-  c.profile = std::string(clips.Text(row, clip::kProfile));
+  // The camera profile of the clip's directory row; the clip's own cell
+  // names the file its values were last read from (its result file once
+  // analysed).
+  const Table& dirs = Tables().dir;
+  const int dirline = clips.Int(row, clip::kDirline);
+  if (dirline >= 0 && dirline < dirs.count() && dirs.Exists(dirline)) {
+    c.profile = std::string(dirs.Text(dirline, dir::kProfile));
+  }
   c.width = clips.Int(row, clip::kCx);
   c.height = clips.Int(row, clip::kCy);
   c.fps = clips.Float(row, clip::kFps);
@@ -111,6 +119,10 @@ void AddClipMeteors(AnalysisContext& c, const Table& clips, Table& objects, int 
       f.intensity = d.Lsum;
       m.samples.push_back(f);
     }
+    // A result file lists a track's samples as they were written; the
+    // exports want them in field order.
+    std::stable_sort(m.samples.begin(), m.samples.end(),
+                     [](const FrameSample& a, const FrameSample& b) { return a.field < b.field; });
     meteors->push_back(std::move(m));
     nights->push_back(night);
   }

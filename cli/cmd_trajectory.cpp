@@ -27,6 +27,7 @@
 #include "cli/scan_range.h"
 #include "clips/clip_scan.h"
 #include "reports/export_files.h"
+#include "reports/station_objects.h"
 #include "tables/table_catalogue.h"
 #include "trajectory/pairing.h"
 #include "trajectory/trajectory_solver.h"
@@ -36,98 +37,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kSecondsPerDay = 86400.0;
 constexpr char kSummaryName[] = "trajectories.csv";
-
-// How a clip's field numbers map to time, as the analysis counts them:
-// seconds from the clip's trigger are field / rate - head time.
-struct FieldClock {
-  double rate = 25.0;
-  double head_s = 0.0;
-  double Seconds(int field) const { return field / rate - head_s; }
-};
-
-FieldClock ClockOf(const Table& clips, int row) {
-  double fps = clips.Float(row, clip::kFps);
-  const int cy = clips.Int(row, clip::kCy);
-  if (fps <= 0.1) fps = (cy == 240 || cy == 480 || cy == 1080) ? 29.97 : 25.0;
-  int head = clips.Int(row, clip::kHead);
-  if (head < 10) head = 10;
-  const int per_frame = clips.Int(row, clip::kInterlaced) != 0 ? 2 : 1;
-  FieldClock c;
-  c.rate = per_frame * fps;
-  c.head_s = per_frame * head / c.rate;
-  return c;
-}
-
-// UTC MJD of the clip's trigger (its local time less its zone).
-double ClipMjdUtc(const Table& clips, int row) {
-  return CivilToMjd(clips.Int(row, clip::kY), clips.Int(row, clip::kMo),
-                    clips.Int(row, clip::kD), clips.Int(row, clip::kH),
-                    clips.Int(row, clip::kM), clips.Float(row, clip::kS)) -
-         clips.Int(row, clip::kTz) / kSecondsPerDay;
-}
-
-// One meteor object of a scanned clip.
-struct LoadedObject {
-  int object_row = -1;
-  int clip_row = -1;
-  int track = 0;  // its place in the clip's chain: the track of the result file
-  std::string station;
-  std::string shower;
-};
-
-bool IsMeteorClass(std::string_view cls) { return !cls.empty() && cls[0] != '_'; }
-
-// Every meteor object of the existing clips, with its plain record for
-// the pairing.
-void LoadObjects(std::vector<LoadedObject>* loaded, std::vector<PairingObject>* records) {
-  const Table& clips = Tables().clip;
-  const Table& objects = Tables().obj;
-  std::map<std::string, int> station_numbers;
-  for (int c = 0; c < clips.count(); ++c) {
-    if (!clips.Exists(c)) continue;
-    const std::string station =
-        std::string(clips.Text(c, clip::kLid)) + "_" + std::string(clips.Text(c, clip::kSid));
-    const int number =
-        station_numbers.try_emplace(station, int(station_numbers.size())).first->second;
-    const FieldClock clock = ClockOf(clips, c);
-    const double trigger = ClipMjdUtc(clips, c);
-    int k = 0;
-    for (int o = clips.Int(c, clip::kOline); o >= 0 && k < objects.count();
-         o = objects.Int(o, obj::kOlinenext), ++k) {
-      if (!objects.Exists(o) || !IsMeteorClass(objects.Text(o, obj::kClass))) continue;
-      PairingObject r;
-      r.station = number;
-      r.lng_deg = clips.Float(c, clip::kLng);
-      r.lat_deg = clips.Float(c, clip::kLat);
-      r.alt_m = clips.Float(c, clip::kAlt) + clips.Float(c, clip::kGioidh);
-      r.begin_mjd_utc = trigger + clock.Seconds(objects.Int(o, obj::kFs)) / kSecondsPerDay;
-      r.end_mjd_utc = trigger + clock.Seconds(objects.Int(o, obj::kFe)) / kSecondsPerDay;
-      r.begin_ra_deg = objects.Float(o, obj::kRa1);
-      r.begin_dec_deg = objects.Float(o, obj::kDc1);
-      r.end_ra_deg = objects.Float(o, obj::kRa2);
-      r.end_dec_deg = objects.Float(o, obj::kDc2);
-      records->push_back(r);
-      loaded->push_back({o, c, k, station, std::string(objects.Text(o, obj::kClass))});
-    }
-  }
-}
 
 // The object's frames from its clip's result file; empty when it cannot be
 // read (said by the reader).
-StationSight SightOf(const LoadedObject& object) {
+StationSight SightOf(const StationObject& object) {
   const Table& clips = Tables().clip;
   StationSight s;
   s.station = object.station;
   s.lng_deg = clips.Float(object.clip_row, clip::kLng);
   s.lat_deg = clips.Float(object.clip_row, clip::kLat);
   s.alt_m = clips.Float(object.clip_row, clip::kAlt) + clips.Float(object.clip_row, clip::kGioidh);
-  s.t_ref_mjd_utc = ClipMjdUtc(clips, object.clip_row);
+  s.t_ref_mjd_utc = ClipTriggerMjdUtc(clips, object.clip_row);
   AnalysisContext& c = AnalysisContextAt(0);
   AllocateAnalysisContext(c);
   if (!EnsureClipTrail(c, object.clip_row) || object.track >= c.track_count) return s;
-  const FieldClock clock = ClockOf(clips, object.clip_row);
+  const FieldClock clock = ClipFieldClock(clips, object.clip_row);
   int max_level = clips.Int(object.clip_row, clip::kMaxLev);
   double zero_point = 2.5 * std::log10(max_level) + clips.Float(object.clip_row, clip::kMaxMag);
   if (max_level < 1 || clips.Int(object.clip_row, clip::kMinLev) < 1) zero_point = 6.1;
@@ -217,10 +142,10 @@ std::string DetailText(const TrajectorySolution& s) {
 }
 
 // The shower code the stations agree on, else "spo".
-std::string ShowerOf(const std::vector<const LoadedObject*>& members) {
-  std::string code = members.front()->shower;
-  for (const LoadedObject* m : members) {
-    if (m->shower != code) return "spo";
+std::string ShowerOf(const std::vector<const StationObject*>& members) {
+  std::string code = members.front()->cls;
+  for (const StationObject* m : members) {
+    if (m->cls != code) return "spo";
   }
   return code;
 }
@@ -265,9 +190,9 @@ int RunTrajectory(const CommandContext& context, std::span<const std::string> ar
   ReadClipDirectories();
   if (folder.empty()) folder = ExportFolder(AppSettings());
 
-  std::vector<LoadedObject> loaded;
-  std::vector<PairingObject> records;
-  LoadObjects(&loaded, &records);
+  const StationObjects station_objects = LoadStationObjects(Tables().clip, Tables().obj);
+  const std::vector<StationObject>& loaded = station_objects.objects;
+  const std::vector<PairingObject>& records = station_objects.records;
   const std::vector<MultiStationMeteor> meteors = PairObjects(records, pairing);
   std::printf("trajectory: %zu meteor objects, %zu multi-station meteors\n", loaded.size(),
               meteors.size());
@@ -276,7 +201,7 @@ int RunTrajectory(const CommandContext& context, std::span<const std::string> ar
   int solved = 0, failed = 0, written_details = 0;
   for (std::size_t m = 0; m < meteors.size(); ++m) {
     std::vector<StationSight> sights;
-    std::vector<const LoadedObject*> members;
+    std::vector<const StationObject*> members;
     std::string stations;
     for (int i : meteors[m].objects) {
       members.push_back(&loaded[i]);

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "base/error.h"
+#include "reports/station_objects.h"
 #include "base/process_values.h"
 #include "astro/time_scales.h"
 #include "tables/table_catalogue.h"
@@ -362,6 +363,11 @@ ExportResult ExportPeriodReport(const Table& clips, const Table& objects,
   }
   text += "object,y,mo,d,h,m,s,class,sec,mag,av1,az1,ev1,ra1,dc1,az2,ev2,ra2,dc2,LID_CID\r\n";
   const int lines = AppendObjectList(&text, clips, objects, t);
+  // Added after every section readers of the earlier layout know, so that
+  // they read the file as before.
+  text += "\r\nmulti_station,meteors\r\n,";
+  AppendIntText(&text, CountMultiStationMeteors(clips, objects), 7);
+  text += "\r\n";
 
   if (!WriteExportFile(path, text)) {
     ShowError("Cannot open %s", path.filename().c_str());

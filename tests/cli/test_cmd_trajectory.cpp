@@ -143,6 +143,14 @@ TEST_F(TrajectoryCommand, SolvesTheMeteorOfTwoStations) {
   std::size_t lines = 0;
   for (char c : detail) lines += c == '\n';
   EXPECT_EQ(lines, 1 + sights_[0].samples.size() + sights_[1].samples.size());
+
+  // The period report ends with the count of meteors of two or more stations.
+  const ProgramResult report = Run({"report", "--out", out_.path().string()});
+  ASSERT_EQ(report.exit_code, 0) << report.err;
+  const std::string text = ReadFileBytes(out_.path() / "M20260812_23_000_R.csv");
+  const std::string tail = "\r\n\r\nmulti_station,meteors\r\n,      1\r\n";
+  ASSERT_GE(text.size(), tail.size()) << text;
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
 }
 
 TEST_F(TrajectoryCommand, PairsOnlyMeteorsOfDifferentStationsInTime) {

@@ -89,7 +89,10 @@ TEST_F(PeriodReportTest, WritesEverySectionOfTheReport) {
       ",2024,1,2,3,0,0.0,spo,0.55,1.4,10.50,45.3,30.0,100.1235,20.5000,50.7,25.1,105.5000,"
       "18.2500,Tokyo_TK1\r\n"
       ",2024,1,2,3,0,0.0,GEM,1.05,0.2,30.00,90.0,60.0,112.0000,33.0000,95.0,55.0,115.0000,"
-      "31.0000,Tokyo_TK1\r\n";
+      "31.0000,Tokyo_TK1\r\n"
+      "\r\n"
+      "multi_station,meteors\r\n"
+      ",      0\r\n";
   EXPECT_EQ(ReadFileBytes(result.path), expected);
 }
 

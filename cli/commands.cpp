@@ -179,6 +179,28 @@ const Command kCommands[] = {
      "DATE: shower members, sporadics, flashes, slow objects, empty triggers.\n"
      "The same options and seed give the same bytes. One line per clip.\n",
      RunSimulate},
+    {"import", "make clips of videos from other cameras",
+     "usage: mr4 [--home DIR] import FILE --to DIR --time 'YYYY-MM-DD hh:mm:ss'\n"
+     "         (--site LNG,LAT,ALT | --profile FILE) [--tz SECONDS]\n"
+     "         [--station LID_SID]\n"
+     "       mr4 [--home DIR] import FILE... --to DIR --from-name PATTERN ...\n"
+     "\n"
+     "Writes each video into the clip directory DIR as the capture program\n"
+     "writes a clip triggered at its time (the station's local clock): the\n"
+     "video as MYYYYMMDD_hhmmss.avi and its capture record .xml with the\n"
+     "frame size, rate and count read from the video, the site, the zone\n"
+     "(--tz, local clock minus UT in seconds) and the station. --profile\n"
+     "FILE (a name in PROF/ or a path) gives the site, zone, station, camera\n"
+     "and lens; the other options override it. An AVI is copied as it is;\n"
+     "another container is remuxed into AVI without decoding when avimux\n"
+     "takes its video codec, otherwise the file 'cannot be remuxed' and is\n"
+     "left out. --time takes one file; --from-name reads each file's time\n"
+     "from its name: %Y (4 digits), %m %d %H %M %S (2 digits), %% a percent\n"
+     "sign, other characters themselves, matched anywhere in the name (e.g.\n"
+     "'%Y%m%d_%H%M%S'). An existing clip of the same name is left alone.\n"
+     "One line per clip: FILE, clip, size, fps, frames, codec, copied or\n"
+     "remuxed. Exits 2 when a file was not imported.\n",
+     RunImport},
     {"move", "move the checked clips into their save directories, or into DIR",
      "usage: mr4 [--home DIR] [--yes] move [CLIP...]\n"
      "       mr4 [--home DIR] [--yes] move --to DIR [--targets LIST] [CLIP...]\n"

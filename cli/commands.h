@@ -68,6 +68,7 @@ int RunProfile(const CommandContext&, std::span<const std::string>);
 int RunCalibrate(const CommandContext&, std::span<const std::string>);
 int RunAnalyze(const CommandContext&, std::span<const std::string>);
 int RunSimulate(const CommandContext&, std::span<const std::string>);
+int RunImport(const CommandContext&, std::span<const std::string>);
 int RunMove(const CommandContext&, std::span<const std::string>);
 int RunCopy(const CommandContext&, std::span<const std::string>);
 int RunTrash(const CommandContext&, std::span<const std::string>);

@@ -12,6 +12,7 @@
 #include "astro/sky_coordinates.h"
 #include "astro/sun.h"
 #include "base/shipped_data.h"
+#include "clips/capture_record_writer.h"
 #include "calib/camera_model.h"
 #include "calib/still_image.h"
 #include "platform/file_replace.h"
@@ -247,18 +248,6 @@ std::string JsonString(const std::string& s) {
     out += c;
   }
   return out + "\"";
-}
-
-std::string XmlText(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '&') out += "&amp;";
-    else if (c == '"') out += "&quot;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else out += c;
-  }
-  return out;
 }
 
 const char* FourCc(AviPixelFormat f) {
@@ -566,12 +555,8 @@ std::string TruthJson(const SimOptions& o, const CameraProfile& p, const CivilTi
 
 std::string CaptureRecord(const SimOptions& o, const CameraProfile& p, const CivilTime& rec,
                           int frames, int tail) {
-  struct Attr {
-    const char* name;
-    std::string value;
-  };
   auto i = [](long long v) { return std::to_string(v); };
-  const Attr attrs[] = {
+  const RecordAttribute attrs[] = {
       {"y", i(rec.year)}, {"mo", i(rec.month)}, {"d", i(rec.day)}, {"h", i(rec.hour)},
       {"m", i(rec.minute)}, {"s", Fmt("%.4f", rec.second)}, {"tz", i(p.p_tz)},
       {"lid", p.p_lid}, {"sid", p.p_sid}, {"lng", Fmt("%.6f", p.p_lng)},
@@ -585,13 +570,7 @@ std::string CaptureRecord(const SimOptions& o, const CameraProfile& p, const Civ
       {"lens", p.p_lens}, {"cap", "mr4 simulate"}, {"fourcc", FourCc(o.format)},
       {"codec", FourCc(o.format)}, {"source_type", "simulation"},
       {"memo", std::string("simulated ") + SimObjectKindName(o.object)}};
-  std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<halvex_record";
-  int n = 0;
-  for (const Attr& a : attrs) {
-    x += (n++ % 4 == 0) ? "\r\n\t" : " ";
-    x += std::string(a.name) + "=\"" + XmlText(a.value) + "\"";
-  }
-  return x + "\r\n/>\r\n";
+  return CaptureRecordXml(attrs);
 }
 
 bool WriteText(const fs::path& path, const std::string& text) {

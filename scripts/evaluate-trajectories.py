@@ -6,7 +6,10 @@ Reads every "N*_truth.json" of the truth directory and the lines of
 "trajectories.csv"; a truth meteor is matched with the solved meteor whose
 begin lies within 2 s of it. Prints per meteor the truth's convergence and
 the errors: apparent radiant [deg], initial speed [km/s], begin and end
-heights [km]; then the median and 90th percentile of each error binned by
+heights [km] against the true path's height at the same place (the cameras
+see only the part of the path bright enough to detect, so the solved begin
+lies below the simulated luminous begin, printed last), and the largest
+distance of the solved begin or end from the true path [km]; then the median and 90th percentile of each error binned by
 the truth's largest convergence angle (<5, 5-10, 10-20, >20 deg), and the
 truth meteors not found.
 
@@ -37,6 +40,46 @@ def angle(ra1, dec1, ra2, dec2):
     return math.degrees(math.acos(d))
 
 
+# WGS84, km.
+A_KM = 6378.137
+F = 1 / 298.257223563
+E2 = F * (2 - F)
+
+
+def geodetic_to_ecef(lat, lng, h):
+    la, lo = math.radians(lat), math.radians(lng)
+    n = A_KM / math.sqrt(1 - E2 * math.sin(la) ** 2)
+    return [(n + h) * math.cos(la) * math.cos(lo), (n + h) * math.cos(la) * math.sin(lo),
+            (n * (1 - E2) + h) * math.sin(la)]
+
+
+def ecef_height(p):
+    x, y, z = p
+    r = math.hypot(x, y)
+    lat = math.atan2(z, r * (1 - E2))
+    for _ in range(6):
+        n = A_KM / math.sqrt(1 - E2 * math.sin(lat) ** 2)
+        h = r / math.cos(lat) - n
+        lat = math.atan2(z, r * (1 - E2 * n / (n + h)))
+    return h
+
+
+def along_true_path(t, lat, lng, h):
+    """The height of the true path at the foot of the solved point, and the
+    solved point's distance from the true path [km]. The cameras see only
+    the part of the path that is bright enough, so a solved begin is
+    compared with the true path at the same place, not with the simulated
+    luminous begin."""
+    b, e = t["begin_ecef"], t["end_ecef"]
+    d = [e[i] - b[i] for i in range(3)]
+    length = math.sqrt(sum(c * c for c in d))
+    u = [c / length for c in d]
+    p = geodetic_to_ecef(lat, lng, h)
+    s = sum((p[i] - b[i]) * u[i] for i in range(3))
+    foot = [b[i] + s * u[i] for i in range(3)]
+    return ecef_height(foot), math.sqrt(sum((p[i] - foot[i]) ** 2 for i in range(3)))
+
+
 def quantile(values, q):
     v = sorted(values)
     if not v:
@@ -55,7 +98,7 @@ def main():
     bins = [(0, 5), (5, 10), (10, 20), (20, 91)]
     errors = {b: [] for b in bins}
     missing = []
-    print("meteor                conv  radiant  v_init  begin_h  end_h")
+    print("meteor                conv  radiant  v_init  begin_h  end_h  off_path  vs_luminous_begin")
     for t in truths:
         begin = utc(t["begin"]["utc"])
         best = None
@@ -67,21 +110,27 @@ def main():
             missing.append(t["meteor"])
             continue
         s = best[1]
+        h_begin, off_begin = along_true_path(t, float(s["begin_lat"]), float(s["begin_lng"]),
+                                             float(s["begin_h"]))
+        h_end, off_end = along_true_path(t, float(s["end_lat"]), float(s["end_lng"]),
+                                         float(s["end_h"]))
         e = (angle(float(s["ra_app"]), float(s["dec_app"]), t["radiant_ra"], t["radiant_dec"]),
              float(s["v_init"]) - t["speed"],
-             float(s["begin_h"]) - t["begin"]["height"],
-             float(s["end_h"]) - t["end"]["height"])
+             float(s["begin_h"]) - h_begin,
+             float(s["end_h"]) - h_end,
+             max(off_begin, off_end),
+             float(s["begin_h"]) - t["begin"]["height"])
         conv = t["max_convergence"]
-        print("%-20s %5.1f %8.3f %7.3f %8.3f %6.3f" % ((t["meteor"], conv) + e))
+        print("%-20s %5.1f %8.3f %7.3f %8.3f %6.3f %9.3f %9.3f" % ((t["meteor"], conv) + e))
         for b in bins:
             if b[0] <= conv < b[1]:
                 errors[b].append(e)
     print("\nconvergence   n   radiant med/p90 [deg]   v_init med/p90 [km/s]   "
-          "begin_h med/p90 [km]   end_h med/p90 [km]")
+          "begin_h med/p90 [km]   end_h med/p90 [km]   off_path med/p90 [km]")
     for b in bins:
         rows = errors[b]
         cols = []
-        for k in range(4):
+        for k in range(5):
             v = [abs(r[k]) for r in rows]
             cols.append("%7.3f %7.3f" % (quantile(v, 0.5), quantile(v, 0.9)))
         print("%3d-%-3d deg %4d   %s" % (b[0], b[1], len(rows), "   ".join(cols)))

@@ -175,6 +175,20 @@ TEST_F(NetworkTest, EachStationsClipShowsTheMeteorWhereItLooks) {
     EXPECT_NEAR(m.end.height, r.truth.end.height, 1e-6);
     EXPECT_LE(std::fabs(seen.clock_error), 0.5);
     EXPECT_TRUE(fs::exists(dir / seen.station / (seen.clip + ".avi")));
+    // Its directions are those from its own place to the path's ends, its
+    // duration the path's.
+    const CameraProfile& c = stations_[i].profile;
+    const LocalFrame f =
+        LocalFrameAt({c.p_lng, c.p_lat, (c.p_alt + c.p_gioidh) / 1000.0});
+    const SimPath& path = r.truth.path;
+    const HorizontalPoint b = DirectionTo(f, path.At(0.0));
+    const HorizontalPoint e = DirectionTo(f, path.At(path.duration));
+    EXPECT_NEAR(m.start.az, b.az, 1e-6);
+    EXPECT_NEAR(m.start.ev, b.ev, 1e-6);
+    EXPECT_NEAR(m.end.az, e.az, 1e-6);
+    EXPECT_NEAR(m.end.ev, e.ev, 1e-6);
+    EXPECT_NEAR(m.end.t - m.start.t, path.duration, 1e-9);
+    EXPECT_NEAR(seen.range_begin, Norm(path.At(0.0) - f.origin), 1e-9);
   }
   EXPECT_GT(r.truth.max_convergence, 0.0);
   // The stations see the one meteor in different parts of their skies.

@@ -336,6 +336,10 @@ ImportResult ImportVideo(const fs::path& source, const fs::path& dir, const Civi
       r.error = "cannot copy " + source.string() + " into " + dir.string();
       return r;
     }
+    // A copy of a read-only source would be a clip the file operations
+    // cannot replace.
+    fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::add, ec);
   } else {
     const ImportStatus s = Remux(source, partial, &r.error);
     if (s != ImportStatus::kOk) {

@@ -74,6 +74,8 @@ struct Fixture {
 TEST(ImportCommand, AviIsCopiedAsItIsUnderTheCaptureNameWithItsRecord) {
   Fixture f;
   const fs::path avi = f.SimulatedAvi("other camera.avi");
+  // A read-only source still gives a clip the file operations can replace.
+  fs::permissions(avi, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const ProgramResult r =
       f.Import({avi.string(), "--to", f.clips.string(), "--site", "-3.5,40.25,650", "--time",
                 "2023-12-14 01:02:03.5", "--tz", "3600", "--station", "ES_Madrid1"});
@@ -84,6 +86,8 @@ TEST(ImportCommand, AviIsCopiedAsItIsUnderTheCaptureNameWithItsRecord) {
   EXPECT_EQ(f.ClipFiles(), (std::vector<std::string>{"M20231214_010203.avi",
                                                       "M20231214_010203.xml"}));
   EXPECT_EQ(ReadAll(f.clips / "M20231214_010203.avi"), ReadAll(avi));
+  EXPECT_NE(fs::status(f.clips / "M20231214_010203.avi").permissions() & fs::perms::owner_write,
+            fs::perms::none);
   const std::string xml = ReadAll(f.clips / "M20231214_010203.xml");
   for (const char* part :
        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<halvex_record\r\n\ty=\"2023\" mo=\"12\"",

@@ -26,10 +26,13 @@
 #include "cli/commands.h"
 #include "cli/scan_range.h"
 #include "clips/clip_scan.h"
+#include "base/shipped_data.h"
 #include "reports/export_files.h"
 #include "reports/station_objects.h"
 #include "tables/table_catalogue.h"
+#include "sim/mdc_showers.h"
 #include "trajectory/pairing.h"
+#include "trajectory/shower_match.h"
 #include "trajectory/trajectory_solver.h"
 
 namespace mr4::cli {
@@ -141,6 +144,44 @@ std::string DetailText(const TrajectorySolution& s) {
   return text;
 }
 
+// The IAU MDC solutions shipped with the program as the references a solved
+// meteor's radiant, speed and orbit are matched against; empty (with a
+// message) when they cannot be read.
+std::vector<ShowerReference> MdcShowerReferences() {
+  std::vector<MdcSolution> solutions;
+  std::string error;
+  if (!LoadSelectedMdcShowers(ShippedDataDirectory() / "iau-mdc", &solutions, &error)) {
+    std::printf("trajectory: %s; showers are the stations' classes\n", error.c_str());
+    return {};
+  }
+  // The lists give 0 for an element they do not publish.
+  auto given = [](double v) { return v != 0.0 ? v : NAN; };
+  std::vector<ShowerReference> references;
+  for (const MdcSolution& m : solutions) {
+    ShowerReference r;
+    r.code = m.code;
+    r.los = m.los;
+    r.ra = m.ra;
+    r.dec = m.de;
+    r.dra = m.dra;
+    r.ddec = m.dde;
+    r.vg = m.vg;
+    r.sol1 = m.sol1;
+    r.sol2 = m.sol2;
+    r.q = given(m.q);
+    r.e = given(m.e);
+    r.i = given(m.inc);
+    r.peri = given(m.peri);
+    r.node = given(m.node);
+    if (std::isnan(r.q) || std::isnan(r.e) || std::isnan(r.i) || std::isnan(r.peri) ||
+        std::isnan(r.node)) {
+      r.q = r.e = r.i = r.peri = r.node = NAN;
+    }
+    references.push_back(r);
+  }
+  return references;
+}
+
 // The shower code the stations agree on, else "spo".
 std::string ShowerOf(const std::vector<const StationObject*>& members) {
   std::string code = members.front()->cls;
@@ -197,6 +238,7 @@ int RunTrajectory(const CommandContext& context, std::span<const std::string> ar
   std::printf("trajectory: %zu meteor objects, %zu multi-station meteors\n", loaded.size(),
               meteors.size());
 
+  const std::vector<ShowerReference> showers = MdcShowerReferences();
   std::string summary = kSummaryHeader;
   int solved = 0, failed = 0, written_details = 0;
   for (std::size_t m = 0; m < meteors.size(); ++m) {
@@ -224,7 +266,14 @@ int RunTrajectory(const CommandContext& context, std::span<const std::string> ar
     } else {
       std::printf("cannot write %s\n", (folder / detail).c_str());
     }
-    AppendSummaryLine(&summary, s, stations, detail, ShowerOf(members));
+    // The shower by the solved radiant, speed and orbit; without references,
+    // the class the stations agree on.
+    std::string shower = ShowerOf(members);
+    if (!showers.empty()) {
+      const std::optional<ShowerMatch> match = MatchShower(s, showers);
+      shower = match ? match->code : "spo";
+    }
+    AppendSummaryLine(&summary, s, stations, detail, shower);
   }
   if (isatty(STDERR_FILENO) && !meteors.empty()) std::fprintf(stderr, "\n");
   const fs::path path = folder / kSummaryName;

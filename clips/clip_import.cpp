@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -149,6 +150,213 @@ ImportStatus Remux(const fs::path& source, const fs::path& target, std::string* 
   gst_element_set_state(state.pipeline, GST_STATE_NULL);
   gst_object_unref(state.pipeline);
   return status;
+}
+
+// FLV1 (Sorenson H.263) video, which avimux does not take, goes into an AVI
+// of compressed chunks written here: the frames as flvdemux gives them, one
+// "00dc" chunk each, with the key frames flagged in the index. GStreamer's
+// AVI demuxer maps the FourCC "FLV1" back to this video.
+struct FlvFrames {
+  GstElement* pipeline = nullptr;
+  std::vector<std::vector<char>> frames;
+  std::vector<bool> key;
+  std::string media;  // the video's caps name
+  int width = 0, height = 0, fps_n = 0, fps_d = 0, flv_version = 0;
+};
+
+void OnFlvFrame(GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
+  auto* f = static_cast<FlvFrames*>(data);
+  GstMapInfo map;
+  if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
+  f->frames.emplace_back(reinterpret_cast<const char*>(map.data),
+                         reinterpret_cast<const char*>(map.data) + map.size);
+  f->key.push_back(!GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT));
+  gst_buffer_unmap(buffer, &map);
+}
+
+void OnFlvPad(GstElement*, GstPad* pad, gpointer data) {
+  auto* f = static_cast<FlvFrames*>(data);
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  if (!caps) caps = gst_pad_query_caps(pad, nullptr);
+  const GstStructure* s = gst_caps_get_structure(caps, 0);
+  const std::string media = s ? gst_structure_get_name(s) : "";
+  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+  gst_bin_add(GST_BIN(f->pipeline), sink);
+  if (media.rfind("video/", 0) == 0 && f->media.empty()) {
+    f->media = media;
+    gst_structure_get_int(s, "width", &f->width);
+    gst_structure_get_int(s, "height", &f->height);
+    gst_structure_get_int(s, "flvversion", &f->flv_version);
+    gst_structure_get_fraction(s, "framerate", &f->fps_n, &f->fps_d);
+    g_object_set(sink, "signal-handoffs", TRUE, "sync", FALSE, nullptr);
+    g_signal_connect(sink, "handoff", G_CALLBACK(OnFlvFrame), f);
+  } else {
+    g_object_set(sink, "sync", FALSE, nullptr);
+  }
+  gst_element_sync_state_with_parent(sink);
+  GstPad* in = gst_element_get_static_pad(sink, "sink");
+  gst_pad_link(pad, in);
+  gst_object_unref(in);
+  gst_caps_unref(caps);
+}
+
+void PutU32(std::string* out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+void PutU16(std::string* out, std::uint16_t v) {
+  out->push_back(static_cast<char>(v & 0xff));
+  out->push_back(static_cast<char>(v >> 8));
+}
+void PutTag(std::string* out, const char* tag) { out->append(tag, 4); }
+void SetU32(std::string* out, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+// The AVI file of `f`'s frames (one video stream, FourCC FLV1).
+std::string FlvAvi(const FlvFrames& f) {
+  const auto n = static_cast<std::uint32_t>(f.frames.size());
+  std::uint32_t largest = 0;
+  for (const auto& frame : f.frames) largest = std::max(largest, std::uint32_t(frame.size()));
+  const auto w = static_cast<std::uint32_t>(f.width), h = static_cast<std::uint32_t>(f.height);
+  std::string a;
+  PutTag(&a, "RIFF");
+  PutU32(&a, 0);  // set at the end
+  PutTag(&a, "AVI ");
+  PutTag(&a, "LIST");
+  PutU32(&a, 4 + 8 + 56 + 8 + 4 + 8 + 56 + 8 + 40);
+  PutTag(&a, "hdrl");
+  PutTag(&a, "avih");
+  PutU32(&a, 56);
+  PutU32(&a, static_cast<std::uint32_t>(std::llround(1e6 * f.fps_d / f.fps_n)));
+  PutU32(&a, 0);           // max bytes per second
+  PutU32(&a, 0);           // padding granularity
+  PutU32(&a, 0x10);        // has an index
+  PutU32(&a, n);
+  PutU32(&a, 0);           // initial frames
+  PutU32(&a, 1);           // streams
+  PutU32(&a, largest);
+  PutU32(&a, w);
+  PutU32(&a, h);
+  for (int i = 0; i < 4; ++i) PutU32(&a, 0);
+  PutTag(&a, "LIST");
+  PutU32(&a, 4 + 8 + 56 + 8 + 40);
+  PutTag(&a, "strl");
+  PutTag(&a, "strh");
+  PutU32(&a, 56);
+  PutTag(&a, "vids");
+  PutTag(&a, "FLV1");
+  PutU32(&a, 0);           // flags
+  PutU16(&a, 0);           // priority
+  PutU16(&a, 0);           // language
+  PutU32(&a, 0);           // initial frames
+  PutU32(&a, static_cast<std::uint32_t>(f.fps_d));
+  PutU32(&a, static_cast<std::uint32_t>(f.fps_n));
+  PutU32(&a, 0);           // start
+  PutU32(&a, n);
+  PutU32(&a, largest);
+  PutU32(&a, 0xffffffffu); // quality: default
+  PutU32(&a, 0);           // sample size: varies
+  PutU16(&a, 0);
+  PutU16(&a, 0);
+  PutU16(&a, static_cast<std::uint16_t>(w));
+  PutU16(&a, static_cast<std::uint16_t>(h));
+  PutTag(&a, "strf");
+  PutU32(&a, 40);
+  PutU32(&a, 40);
+  PutU32(&a, w);
+  PutU32(&a, h);
+  PutU16(&a, 1);
+  PutU16(&a, 24);
+  PutTag(&a, "FLV1");
+  PutU32(&a, w * h * 3);
+  for (int i = 0; i < 4; ++i) PutU32(&a, 0);
+  const std::size_t movi = a.size();
+  PutTag(&a, "LIST");
+  PutU32(&a, 0);  // set below
+  PutTag(&a, "movi");
+  std::string index;
+  for (std::uint32_t k = 0; k < n; ++k) {
+    const std::vector<char>& frame = f.frames[k];
+    PutTag(&index, "00dc");
+    PutU32(&index, f.key[k] ? 0x10 : 0);
+    PutU32(&index, static_cast<std::uint32_t>(a.size() - (movi + 8)));
+    PutU32(&index, static_cast<std::uint32_t>(frame.size()));
+    PutTag(&a, "00dc");
+    PutU32(&a, static_cast<std::uint32_t>(frame.size()));
+    a.append(frame.data(), frame.size());
+    if (frame.size() & 1) a.push_back('\0');
+  }
+  SetU32(&a, movi + 4, static_cast<std::uint32_t>(a.size() - movi - 8));
+  PutTag(&a, "idx1");
+  PutU32(&a, static_cast<std::uint32_t>(index.size()));
+  a += index;
+  SetU32(&a, 4, static_cast<std::uint32_t>(a.size() - 8));
+  return a;
+}
+
+bool IsFlv(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[3] = {};
+  in.read(head, sizeof head);
+  return in && std::string_view(head, 3) == "FLV";
+}
+
+// Rewrites the FLV1 video of the FLV file `source` into the AVI `target`
+// without decoding it. kCannotRemux for other FLV video (the generic remux
+// is tried then).
+ImportStatus FlvToAvi(const fs::path& source, const fs::path& target, std::string* error) {
+  gst_init(nullptr, nullptr);
+  FlvFrames f;
+  f.pipeline = gst_pipeline_new("import-flv");
+  GstElement* src = gst_element_factory_make("filesrc", nullptr);
+  GstElement* demux = gst_element_factory_make("flvdemux", nullptr);
+  if (!src || !demux) {
+    for (GstElement* e : {src, demux}) {
+      if (e) gst_object_unref(e);
+    }
+    gst_object_unref(f.pipeline);
+    *error = "cannot be remuxed: GStreamer lacks flvdemux";
+    return ImportStatus::kCannotRemux;
+  }
+  g_object_set(src, "location", source.c_str(), nullptr);
+  gst_bin_add_many(GST_BIN(f.pipeline), src, demux, nullptr);
+  gst_element_link(src, demux);
+  g_signal_connect(demux, "pad-added", G_CALLBACK(OnFlvPad), &f);
+  ImportStatus status = ImportStatus::kOk;
+  if (gst_element_set_state(f.pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    status = ImportStatus::kFailed;
+    *error = "cannot start the FLV reader";
+  } else {
+    GstBus* bus = gst_element_get_bus(f.pipeline);
+    GstMessage* msg = gst_bus_timed_pop_filtered(
+        bus, GST_CLOCK_TIME_NONE,
+        static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
+    if (msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+      GError* err = nullptr;
+      gst_message_parse_error(msg, &err, nullptr);
+      *error = std::string("cannot be remuxed: ") + (err ? err->message : "GStreamer error");
+      if (err) g_error_free(err);
+      status = ImportStatus::kCannotRemux;
+    }
+    if (msg) gst_message_unref(msg);
+    gst_object_unref(bus);
+  }
+  gst_element_set_state(f.pipeline, GST_STATE_NULL);
+  gst_object_unref(f.pipeline);
+  if (status != ImportStatus::kOk) return status;
+  if (f.media != "video/x-flash-video" || f.flv_version != 1) {
+    *error = "cannot be remuxed: the FLV holds no FLV1 video";
+    return ImportStatus::kCannotRemux;
+  }
+  if (f.frames.empty() || f.width <= 0 || f.height <= 0 || f.fps_n <= 0 || f.fps_d <= 0) {
+    *error = "cannot be remuxed: the FLV1 video gives no frames, size or rate";
+    return ImportStatus::kCannotRemux;
+  }
+  if (!ReplaceFileContent(target, FlvAvi(f))) {
+    *error = "cannot write " + target.string();
+    return ImportStatus::kFailed;
+  }
+  return ImportStatus::kOk;
 }
 
 int Digits(std::string_view s, std::size_t at, int count) {
@@ -341,7 +549,9 @@ ImportResult ImportVideo(const fs::path& source, const fs::path& dir, const Civi
     fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write,
                     fs::perm_options::add, ec);
   } else {
-    const ImportStatus s = Remux(source, partial, &r.error);
+    ImportStatus s = ImportStatus::kCannotRemux;
+    if (IsFlv(source)) s = FlvToAvi(source, partial, &r.error);
+    if (s == ImportStatus::kCannotRemux) s = Remux(source, partial, &r.error);
     if (s != ImportStatus::kOk) {
       RemoveQuietly(partial);
       r.status = s;

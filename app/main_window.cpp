@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <algorithm>
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -125,6 +126,15 @@ void CPage::Open() {
   if (initialised_) return;
   initialised_ = true;
   OnInitPage();
+}
+
+QSize CPage::PictureRoom(const QWidget* canvas, int margin, QSize largest) const {
+  const QWidget* window = this->window();
+  const QPoint origin = canvas->mapTo(window, QPoint(0, 0));
+  const int right = window == this ? width() : window->width();
+  const int bottom = window == this ? height() : window->height();
+  return QSize(std::clamp((right - origin.x() - margin) / 4 * 4, 0, largest.width()),
+               std::clamp(bottom - origin.y() - margin, 0, largest.height()));
 }
 
 CUSheet::CUSheet(QWidget* parent) : QTabWidget(parent) {

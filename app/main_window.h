@@ -116,6 +116,11 @@ class CPage : public QWidget {
 
  protected:
   virtual void OnInitPage() {}
+  // The room a picture drawn at `canvas`'s top-left corner has up to
+  // `margin` before the window's right and bottom edges (the page's own
+  // when it is not in a window): the width a multiple of 4, each side
+  // clamped to 0 .. `largest`.
+  QSize PictureRoom(const QWidget* canvas, int margin, QSize largest) const;
 
  private:
   PageId id_;

@@ -194,14 +194,11 @@ void CPageGmap::resizeEvent(QResizeEvent* event) {
 
 void CPageGmap::FitPicture() {
   // The picture reaches to a margin before the window's right and bottom
-  // edges, its width a multiple of 4.
-  QWidget* window = this->window();
-  const QPoint origin = canvas_->mapTo(window, QPoint(0, 0));
-  const int right = window == this ? width() : window->width();
-  const int bottom = window == this ? height() : window->height();
-  picture_width_ =
-      std::clamp((right - origin.x() - kPictureMargin) / 4 * 4, 0, kGroundPictureMaxWidth);
-  picture_height_ = std::clamp(bottom - origin.y() - kPictureMargin, 0, kGroundPictureMaxHeight);
+  // edges.
+  const QSize room = PictureRoom(
+      canvas_, kPictureMargin, QSize(kGroundPictureMaxWidth, kGroundPictureMaxHeight));
+  picture_width_ = room.width();
+  picture_height_ = room.height();
 }
 
 void CPageGmap::showEvent(QShowEvent* event) {

@@ -201,13 +201,10 @@ void CPageTmap::resizeEvent(QResizeEvent* event) {
 
 void CPageTmap::FitChart() {
   // The chart reaches to a margin before the window's right and bottom
-  // edges, its width a multiple of 4.
-  QWidget* window = this->window();
-  const QPoint origin = canvas_->mapTo(window, QPoint(0, 0));
-  const int right = window == this ? width() : window->width();
-  const int bottom = window == this ? height() : window->height();
-  chart_width_ = std::clamp((right - origin.x() - kChartMargin) / 4 * 4, 0, kChartMaxWidth);
-  chart_height_ = std::clamp(bottom - origin.y() - kChartMargin, 0, kChartMaxHeight);
+  // edges.
+  const QSize room = PictureRoom(canvas_, kChartMargin, QSize(kChartMaxWidth, kChartMaxHeight));
+  chart_width_ = room.width();
+  chart_height_ = room.height();
 }
 
 void CPageTmap::showEvent(QShowEvent* event) {

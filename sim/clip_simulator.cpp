@@ -18,6 +18,7 @@
 #include "platform/file_replace.h"
 #include "platform/image_codecs.h"
 #include "sim/mdc_showers.h"
+#include "sim/truth_text.h"
 
 namespace mr4 {
 namespace {
@@ -232,22 +233,6 @@ void DrawStamp(std::vector<std::uint8_t>& grey, int w, int h, const std::string&
 CivilTime AddSeconds(const CivilTime& t, double seconds) {
   const double mjd = CivilToMjd(t.year, t.month, t.day, t.hour, t.minute, t.second);
   return MjdToCivil(mjd + seconds / 86400.0);
-}
-
-std::string Fmt(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) continue;
-    out += c;
-  }
-  return out + "\"";
 }
 
 const char* FourCc(AviPixelFormat f) {

@@ -14,6 +14,7 @@
 #include "astro/time_scales.h"
 #include "calib/camera_model.h"
 #include "platform/file_replace.h"
+#include "sim/truth_text.h"
 
 namespace mr4 {
 namespace {
@@ -57,22 +58,6 @@ bool ParseNumber(const std::string& text, double* value) {
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, *value);
   return !text.empty() && ec == std::errc() && ptr == end && std::isfinite(*value);
-}
-
-std::string Fmt(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) continue;
-    out += c;
-  }
-  return out + "\"";
 }
 
 // "YYYY-MM-DD hh:mm:ss.ssssss" of a UTC MJD, to the microsecond.
